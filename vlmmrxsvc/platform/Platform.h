@@ -1,0 +1,141 @@
+// The platform seam: thin interfaces over the Windows calls that the service's logic makes.
+//
+// Each method converts and forwards to the Windows call of the same name, with the same meaning of
+// arguments, results and last error; it decides nothing. The Windows implementation is in win/, an
+// in-memory one for tests in fake/. The logic reaches the current implementation through the
+// accessors at the bottom; production code never installs anything and gets the Windows one.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+namespace os {
+
+class IErrors {
+public:
+    virtual ~IErrors() = default;
+    virtual DWORD GetLastError() = 0;
+    virtual void SetLastError(DWORD error) = 0;
+};
+
+// Kernel objects, waits and the calling thread's message queue.
+class IKernel {
+public:
+    virtual ~IKernel() = default;
+    virtual BOOL CloseHandle(HANDLE handle) = 0;
+    // Unnamed when `name` is null. Null on failure.
+    virtual HANDLE CreateEventW(BOOL manualReset, BOOL initialState, const wchar_t* name) = 0;
+    // Null on failure (for instance ERROR_FILE_NOT_FOUND when no event has that name).
+    virtual HANDLE OpenEventW(DWORD access, BOOL inherit, const wchar_t* name) = 0;
+    virtual BOOL SetEvent(HANDLE event) = 0;
+    virtual BOOL ResetEvent(HANDLE event) = 0;
+    virtual DWORD WaitForSingleObject(HANDLE handle, DWORD timeoutMs) = 0;
+    // Waits for any of `handles` or for input in the calling thread's queue (result `count`).
+    virtual DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                            DWORD timeoutMs, DWORD wakeMask) = 0;
+    virtual BOOL PeekMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax,
+                              UINT removeFlags) = 0;
+    virtual BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam,
+                                    LPARAM lParam) = 0;
+    virtual BOOL TranslateMessage(const MSG* message) = 0;
+    virtual LRESULT DispatchMessageW(const MSG* message) = 0;
+    virtual void Sleep(DWORD milliseconds) = 0;
+    virtual DWORD GetTickCount() = 0;
+    virtual BOOL GetVersionExW(OSVERSIONINFOW* version) = 0;
+};
+
+// The registry. Keys are opened relative to a root or to another open key.
+class IRegistry {
+public:
+    virtual ~IRegistry() = default;
+    virtual LSTATUS RegOpenKeyExW(HKEY parent, const wchar_t* subKey, DWORD options, REGSAM access,
+                                  HKEY* key) = 0;
+    // `type`, `data` and `size` may be null as with RegQueryValueExW; `size` is in bytes.
+    virtual LSTATUS RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* type, BYTE* data,
+                                     DWORD* size) = 0;
+    // Name and type of the value at `index`, not its data; `nameChars` in and out as the call's.
+    virtual LSTATUS RegEnumValueW(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars,
+                                  DWORD* type) = 0;
+    virtual LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDLE event,
+                                            BOOL asynchronous) = 0;
+    virtual LSTATUS RegCloseKey(HKEY key) = 0;
+};
+
+class IEventLog {
+public:
+    virtual ~IEventLog() = default;
+    virtual HANDLE RegisterEventSourceW(const wchar_t* server, const wchar_t* source) = 0;
+    virtual BOOL DeregisterEventSource(HANDLE source) = 0;
+    virtual BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
+                              WORD stringCount, const wchar_t** strings) = 0;
+};
+
+// The executable's own resources.
+class IResources {
+public:
+    virtual ~IResources() = default;
+    // Copies string `id` of the string table into `buffer` (at most `capacity` - 1 characters and a
+    // terminator); returns the characters copied, 0 when there is no such string.
+    virtual int LoadStringW(UINT id, wchar_t* buffer, int capacity) = 0;
+};
+
+// The service's own process token.
+class ISecurity {
+public:
+    virtual ~ISecurity() = default;
+    virtual BOOL OpenCurrentProcessToken(DWORD access, HANDLE* token) = 0;
+    virtual BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) = 0;
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
+                                       const TOKEN_PRIVILEGES* privileges, DWORD size) = 0;
+};
+
+class IServiceControl {
+public:
+    virtual ~IServiceControl() = default;
+    virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
+};
+
+class IFiles {
+public:
+    virtual ~IFiles() = default;
+    virtual BOOL UnmapViewOfFile(const void* view) = 0;
+};
+
+// One implementation of every interface of the seam.
+struct Platform {
+    IErrors* errors = nullptr;
+    IKernel* kernel = nullptr;
+    IRegistry* registry = nullptr;
+    IEventLog* eventLog = nullptr;
+    IResources* resources = nullptr;
+    ISecurity* security = nullptr;
+    IServiceControl* serviceControl = nullptr;
+    IFiles* files = nullptr;
+};
+
+// The implementation in use. On Windows the real one unless a test installed another; in the host
+// build a test must install one (the fakes) before any logic runs.
+const Platform& Current();
+
+// Makes `platform` current for the lifetime of this object (tests only; install before starting
+// threads that use the seam, remove after they ended).
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(const Platform& platform);
+    ~ScopedPlatform();
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+private:
+    const Platform* previous_;
+};
+
+inline IErrors& Errors() { return *Current().errors; }
+inline IKernel& Kernel() { return *Current().kernel; }
+inline IRegistry& Registry() { return *Current().registry; }
+inline IEventLog& EventLog() { return *Current().eventLog; }
+inline IResources& Resources() { return *Current().resources; }
+inline ISecurity& Security() { return *Current().security; }
+inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
+inline IFiles& Files() { return *Current().files; }
+
+}  // namespace os

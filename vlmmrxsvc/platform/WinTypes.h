@@ -1,0 +1,191 @@
+// The Windows types and constants that the portable code uses.
+//
+// On Windows this is <windows.h>. Elsewhere (the native host build that runs the logic against
+// in-memory fakes) it declares the small subset the logic needs, with the same names, sizes and
+// values, so that the same source compiles in both places.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else  // host build
+
+#include <cstdint>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using UINT = unsigned int;
+using BOOL = int;
+using LSTATUS = LONG;
+using HRESULT = LONG;
+using REGSAM = DWORD;
+using WCHAR = wchar_t;
+using SIZE_T = std::size_t;
+using DWORD64 = std::uint64_t;
+using ULONGLONG = std::uint64_t;
+using ULONG_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+using HANDLE = void*;
+using HKEY = struct HKEY__*;
+using HWND = struct HWND__*;
+using HMODULE = struct HINSTANCE__*;
+using HINSTANCE = HMODULE;
+using SC_HANDLE = struct SC_HANDLE__*;
+using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
+
+#define WINAPI
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+// Predefined registry roots carry the same values as on Windows.
+inline const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000u));
+inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u));
+
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+inline constexpr DWORD ERROR_NONE_MAPPED = 1332;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_QWORD = 11;
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+
+inline constexpr DWORD REG_NOTIFY_CHANGE_NAME = 0x1;
+inline constexpr DWORD REG_NOTIFY_CHANGE_ATTRIBUTES = 0x2;
+inline constexpr DWORD REG_NOTIFY_CHANGE_LAST_SET = 0x4;
+inline constexpr DWORD REG_NOTIFY_CHANGE_SECURITY = 0x8;
+
+inline constexpr DWORD SYNCHRONIZE = 0x00100000;
+inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+inline constexpr DWORD EVENT_ALL_ACCESS = 0x1F0003;
+
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_ABANDONED_0 = 0x80;
+inline constexpr DWORD WAIT_TIMEOUT = 0x102;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr DWORD QS_ALLINPUT = 0x04FF;
+inline constexpr UINT PM_NOREMOVE = 0;
+inline constexpr UINT PM_REMOVE = 1;
+inline constexpr UINT WM_QUIT = 0x0012;
+inline constexpr UINT WM_USER = 0x0400;
+
+inline constexpr WORD EVENTLOG_SUCCESS = 0;
+inline constexpr WORD EVENTLOG_ERROR_TYPE = 1;
+inline constexpr WORD EVENTLOG_WARNING_TYPE = 2;
+inline constexpr WORD EVENTLOG_INFORMATION_TYPE = 4;
+
+inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x2;
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
+};
+
+struct LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+};
+
+struct TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+};
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+
+struct OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+
+inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+struct SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+};
+
+inline constexpr DWORD SERVICE_WIN32_OWN_PROCESS = 0x10;
+inline constexpr DWORD SERVICE_STOPPED = 1;
+inline constexpr DWORD SERVICE_START_PENDING = 2;
+inline constexpr DWORD SERVICE_STOP_PENDING = 3;
+inline constexpr DWORD SERVICE_RUNNING = 4;
+inline constexpr DWORD SERVICE_ACCEPT_STOP = 1;
+inline constexpr DWORD SERVICE_CONTROL_STOP = 1;
+
+#endif  // _WIN32

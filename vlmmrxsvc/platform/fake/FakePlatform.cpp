@@ -1,0 +1,23 @@
+#include "platform/fake/FakePlatform.h"
+
+namespace os::fake {
+
+FakePlatform::FakePlatform()
+    : kernel(handles, errors),
+      registry(kernel),
+      security(handles, errors),
+      platform_{&errors, &kernel, &registry, &eventLog, &resources, &security, &serviceControl,
+                &files},
+      installed_(platform_)
+{
+}
+
+FakePlatform::~FakePlatform() = default;
+
+std::size_t FakePlatform::OpenResourceCount() const
+{
+    return handles.OpenCount() + registry.OpenKeyCount() + eventLog.OpenSourceCount() +
+           serviceControl.OpenCount() + files.MappedViewCount();
+}
+
+}  // namespace os::fake

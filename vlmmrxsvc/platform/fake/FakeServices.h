@@ -1,0 +1,101 @@
+// In-memory event log, string table, process token, service handles and file views for tests.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/fake/FakeKernel.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace os::fake {
+
+struct LoggedEvent {
+    std::wstring source;
+    WORD type;
+    WORD category;
+    DWORD eventId;
+    std::vector<std::wstring> strings;
+};
+
+class FakeEventLog final : public IEventLog {
+public:
+    HANDLE RegisterEventSourceW(const wchar_t* server, const wchar_t* source) override;
+    BOOL DeregisterEventSource(HANDLE source) override;
+    BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId, WORD stringCount,
+                      const wchar_t** strings) override;
+
+    std::vector<LoggedEvent> Entries() const;
+    std::size_t OpenSourceCount() const;
+
+private:
+    struct Source final : FakeObject {
+        std::wstring name;
+    };
+
+    mutable std::mutex mutex_;
+    FakeHandleTable sources_;
+    std::vector<LoggedEvent> entries_;
+};
+
+// The executable's string table, as the resource script builds it.
+class FakeResources final : public IResources {
+public:
+    FakeResources();
+    int LoadStringW(UINT id, wchar_t* buffer, int capacity) override;
+
+private:
+    std::map<UINT, std::wstring> strings_;
+};
+
+// The service's own token: which privileges it holds and which of them are enabled.
+class FakeSecurity final : public ISecurity {
+public:
+    FakeSecurity(FakeHandleTable& handles, IErrors& errors);
+
+    BOOL OpenCurrentProcessToken(DWORD access, HANDLE* token) override;
+    BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) override;
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TOKEN_PRIVILEGES* privileges,
+                               DWORD size) override;
+
+    void Hold(const std::wstring& privilege);
+    bool IsEnabled(const std::wstring& privilege) const;
+    void FailTokenOpen(DWORD error);
+
+private:
+    struct Token final : FakeObject {};
+
+    FakeHandleTable& handles_;
+    IErrors& errors_;
+    mutable std::mutex mutex_;
+    std::vector<std::wstring> known_;  // a privilege's LUID is its index here
+    std::set<std::wstring> held_;
+    std::set<std::wstring> enabled_;
+    DWORD tokenOpenError_ = ERROR_SUCCESS;
+};
+
+class FakeServiceControl final : public IServiceControl {
+public:
+    BOOL CloseServiceHandle(SC_HANDLE handle) override;
+    SC_HANDLE Open();  // a handle for owner tests
+    std::size_t OpenCount() const { return handles_.OpenCount(); }
+
+private:
+    struct Handle final : FakeObject {};
+    FakeHandleTable handles_;
+};
+
+class FakeFiles final : public IFiles {
+public:
+    BOOL UnmapViewOfFile(const void* view) override;
+    const void* MapView(std::vector<BYTE> contents);  // a view for owner tests
+    std::size_t MappedViewCount() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::map<const void*, std::vector<BYTE>> views_;
+};
+
+}  // namespace os::fake

@@ -1,0 +1,56 @@
+// Creating the stop event needs a security descriptor built from the Windows security calls, so
+// this part of the stop event is Windows-only; the other threads only open the event by name.
+#include "service/StopEvent.h"
+
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* kEveryone = L"Everyone";
+
+// The SID of Everyone on the local machine, or an empty vector with the lookup's last error.
+std::vector<BYTE> LookupEveryone()
+{
+    DWORD sidSize = 0;
+    DWORD domainChars = 0;
+    SID_NAME_USE use{};
+    // The first call only measures.
+    ::LookupAccountNameW(nullptr, kEveryone, nullptr, &sidSize, nullptr, &domainChars, &use);
+    if (sidSize == 0) {
+        return {};
+    }
+    std::vector<BYTE> sid(sidSize);
+    std::vector<wchar_t> domain(domainChars + 1);
+    if (!::LookupAccountNameW(nullptr, kEveryone, sid.data(), &sidSize, domain.data(),
+                              &domainChars, &use)) {
+        return {};
+    }
+    return sid;
+}
+
+}  // namespace
+
+HANDLE CreateNamedEvent(const wchar_t* name)
+{
+    const std::vector<BYTE> everyone = LookupEveryone();
+    if (everyone.empty()) {
+        return nullptr;
+    }
+    const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                          ::GetLengthSid(const_cast<BYTE*>(everyone.data()));
+    std::vector<BYTE> aclBuffer(aclSize);
+    auto* acl = reinterpret_cast<ACL*>(aclBuffer.data());
+    SECURITY_DESCRIPTOR descriptor{};
+    if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
+        !::AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS,
+                               const_cast<BYTE*>(everyone.data())) ||
+        !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = &descriptor;
+    attributes.bInheritHandle = FALSE;
+    return ::CreateEventW(&attributes, TRUE, FALSE, name);
+}

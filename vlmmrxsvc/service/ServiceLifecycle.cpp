@@ -1,0 +1,128 @@
+// What the service does between the dispatcher's call of ServiceMain and SERVICE_STOPPED.
+#include "service/ServiceModule.h"
+
+#include "service/StopEvent.h"
+#include "service/ThreadShutdown.h"
+#include "worker/WorkerThreads.h"
+
+#include <process.h>
+
+namespace {
+
+constexpr DWORD kPendingWaitHintMs = 30000;
+
+// Makes sure the calling thread has a message queue, so that a WM_QUIT posted to it before its
+// message loop runs is kept rather than lost.
+void CreateMessageQueue()
+{
+    MSG message{};
+    ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+}
+
+HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), unsigned flags)
+{
+    return reinterpret_cast<HANDLE>(
+        ::_beginthreadex(nullptr, 0, procedure, nullptr, flags, nullptr));
+}
+
+// Empties the service's working set once it has started, then restores the limits it had.
+void TrimWorkingSet()
+{
+    SIZE_T minimum = 0;
+    SIZE_T maximum = 0;
+    const HANDLE self = ::GetCurrentProcess();
+    const BOOL haveLimits = ::GetProcessWorkingSetSize(self, &minimum, &maximum);
+    ::SetProcessWorkingSetSize(self, static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+    if (haveLimits) {
+        ::SetProcessWorkingSetSize(self, minimum, maximum);
+    }
+}
+
+}  // namespace
+
+void WINAPI CServiceModule::ServiceMain(DWORD, wchar_t**)
+{
+    CServiceModule& module = Module();
+    module.status.dwCurrentState = SERVICE_START_PENDING;
+    // The control handler can run as soon as it is registered; it posts the stop to threadId.
+    CreateMessageQueue();
+    module.threadId = ::GetCurrentThreadId();
+    module.statusHandle = ::RegisterServiceCtrlHandlerW(module.serviceName, Handler);
+    if (module.statusHandle == nullptr) {
+        return;
+    }
+    module.ReportStatus(SERVICE_START_PENDING);
+    module.status.dwWin32ExitCode = 0;
+    module.status.dwCheckPoint = 0;
+    module.status.dwWaitHint = 0;
+
+    module.Run();
+
+    module.status.dwCurrentState = SERVICE_STOPPED;
+    ::SetServiceStatus(module.statusHandle, &module.status);
+}
+
+void WINAPI CServiceModule::Handler(DWORD control)
+{
+    // Only the stop is handled; the stop-pending reports come from Run on the service thread.
+    if (control == SERVICE_CONTROL_STOP) {
+        ::PostThreadMessageW(Module().threadId, WM_QUIT, 0, 0);
+        ::Sleep(0);
+    }
+}
+
+void CServiceModule::ReportStatus(DWORD state)
+{
+    status.dwCurrentState = state;
+    if (state == SERVICE_STOP_PENDING) {
+        ::OutputDebugStringW(L"Setting service control status to stop pending\r\n");
+    }
+    if (state == SERVICE_STOP_PENDING || state == SERVICE_START_PENDING) {
+        ++status.dwCheckPoint;
+        status.dwWaitHint = kPendingWaitHintMs;
+    }
+    ::SetServiceStatus(statusHandle, &status);
+}
+
+void CServiceModule::Run()
+{
+    if (isService != FALSE) {
+        status.dwCurrentState = SERVICE_RUNNING;
+        ::SetServiceStatus(statusHandle, &status);
+    }
+    CreateMessageQueue();
+    threadId = ::GetCurrentThreadId();
+
+    if (!LoadSettings()) {
+        status.dwWin32ExitCode = kSettingsNotLoaded;
+        return;
+    }
+
+    os::UniqueHandle stopEvent(CreateNamedEvent(kStopEventName));
+    if (stopEvent) {
+        ::ResetEvent(stopEvent.get());
+    }
+    os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, 0));
+    os::UniqueHandle worker(BeginThread(WorkerThreadProc, CREATE_SUSPENDED));
+    if (worker) {
+        ::SetThreadPriority(worker.get(), THREAD_PRIORITY_ABOVE_NORMAL);
+        ::ResumeThread(worker.get());
+    }
+    TrimWorkingSet();
+
+    // GetMessageW gives -1 only for a bad window handle, which a null filter cannot be; stopping
+    // at it all the same keeps the loop from spinning.
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::DispatchMessageW(&message);
+    }
+
+    if (stopEvent) {
+        StopThreads(stopEvent.get(), worker.get(), watcher.get(),
+                    [this] { ReportStatus(SERVICE_STOP_PENDING); });
+        stopEvent.reset();
+    }
+    worker.reset();
+    watcher.reset();
+    ReportStatus(SERVICE_STOP_PENDING);
+}

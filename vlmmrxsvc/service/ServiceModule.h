@@ -1,0 +1,84 @@
+// The service module: the one process-wide object of the service host.
+//
+// Exactly one instance exists at a time; every thread reaches it through `Module()`. In the
+// executable it is a static object, constructed before `wWinMain` runs and destroyed at exit.
+#pragma once
+
+#include "platform/UniqueResource.h"
+#include "platform/WinTypes.h"
+#include "service/ComServerModule.h"
+
+#include <atomic>
+
+// Facts about the machine, and the system-wide optimisation level from the settings.
+class CPlatform {
+public:
+    CPlatform();  // asks the platform for its version, once
+    virtual ~CPlatform() = default;
+
+    BOOL osVersion5OrLater = FALSE;  // Windows NT 5.0 or later: description and recovery actions
+    DWORD systemOptimizationLevel = 0;
+};
+
+// What the command line asks for. Only a switch that ends the command line counts.
+enum class CommandLineSwitch { None, UnregServer, RegServer, Service };
+
+class CServiceModule final : public CComServerModule {
+public:
+    static constexpr std::size_t kNameCapacity = 260;
+    // The exit code of a service whose settings key could not be opened.
+    static constexpr DWORD kSettingsNotLoaded = 0x80040150;
+
+    CServiceModule();
+    ~CServiceModule() override;
+
+    // Posts WM_QUIT to the run loop when the last lock goes and the process is no service.
+    LONG Unlock() override;
+
+    // Loads the names, prepares the service status and opens the event source.
+    void InitModule(HINSTANCE instance);
+    // Scans `commandLine` (the program path included) for a switch that ends it.
+    CommandLineSwitch ParseCommandLine(const wchar_t* commandLine) const;
+    // Decides, from the AppID registration, whether the process is a service, and if so hands the
+    // thread to the dispatcher until the service stopped. Returns the process exit code.
+    DWORD Start();
+
+    HRESULT RegisterServer(BOOL registerTypeLibrary, BOOL asService);
+    HRESULT UnregisterServer();
+
+    static void WINAPI ServiceMain(DWORD argc, wchar_t** argv);
+    static void WINAPI Handler(DWORD control);
+    // Runs the service from RUNNING until the stop control has been handled.
+    void Run();
+    void ReportStatus(DWORD state);
+
+    // Writes an entry to the event log; entries of any type but EVENTLOG_ERROR_TYPE are dropped.
+    void LogEvent(WORD type, DWORD eventId, const wchar_t* first = nullptr,
+                  const wchar_t* second = nullptr, const wchar_t* third = nullptr) const;
+
+    // Reads the settings from the service key; false when the key cannot be opened.
+    bool LoadSettings();
+
+    CPlatform platform;
+    WCHAR serviceName[kNameCapacity] = {};
+    WCHAR unknownName[kNameCapacity] = {};
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    SERVICE_STATUS status = {};
+    // Written by the service thread, read by the control handler on the dispatcher's thread.
+    std::atomic<DWORD> threadId{0};
+    BOOL isService = FALSE;
+    os::UniqueEventSource eventSource;
+};
+
+// The one instance. Valid from its construction to its destruction.
+CServiceModule& Module();
+
+// Opens HKEY_CLASSES_ROOT\AppID and the service's AppID key and reports in `marked` whether a
+// valid "LocalService" value is there. Returns the registry error of a failed open (and leaves
+// `marked` alone), else ERROR_SUCCESS.
+LSTATUS ReadServiceMarker(BOOL& marked);
+
+// The identity under HKEY_CLASSES_ROOT\AppID whose "LocalService" value marks the service.
+inline constexpr const wchar_t* kAppIdKey = L"AppID";
+inline constexpr const wchar_t* kAppId = L"{5B0A6C3E-91D4-4E27-A8F3-2C7D90E1B645}";
+inline constexpr const wchar_t* kLocalServiceValue = L"LocalService";
