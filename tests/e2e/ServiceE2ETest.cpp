@@ -170,6 +170,9 @@ TEST_F(ServiceEndToEnd, WithItsSettingsKeyTheServiceRunsAndStopsPromptly)
     status = WaitForState(SERVICE_STOPPED, kStopTimeout);
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    // The final report keeps the check point of the last stop-pending report: one per look at
+    // the threads and one after them, so at least two.
+    EXPECT_GE(status.dwCheckPoint, 2u);
 }
 
 TEST_F(ServiceEndToEnd, StartedByHandWithoutTheAppIdKeyItExitsWithTheRegistryError)

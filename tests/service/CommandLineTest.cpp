@@ -10,6 +10,11 @@ struct CommandLineCase {
     CommandLineSwitch expected;
 };
 
+void PrintTo(const CommandLineCase& c, std::ostream* out)
+{
+    *out << testing::PrintToString(std::wstring(c.commandLine));
+}
+
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLineTest, RecognisesOnlyASwitchThatEndsTheLine)

@@ -89,6 +89,8 @@ struct MarkerCase {
     bool marked;
 };
 
+void PrintTo(const MarkerCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<BYTE> WideBytes(const std::wstring& text, bool terminated)
 {
     const std::wstring stored = terminated ? text + L'\0' : text;

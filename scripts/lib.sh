@@ -1,0 +1,34 @@
+# Shared by the scripts: the repository root, and a folder for this run's Wine prefixes that is
+# removed, with every process of every prefix in it, when the script ends.
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+begin_wine_run() {
+    VLM_WINE_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/vlm-run.XXXXXX")
+    export VLM_WINE_ROOT
+    trap end_wine_run EXIT
+}
+
+end_wine_run() {
+    local pid prefix
+    [ -n "${VLM_WINE_ROOT:-}" ] || return 0
+    for prefix in "$VLM_WINE_ROOT"/*/; do
+        [ -d "$prefix" ] && WINEPREFIX=${prefix%/} wineserver -k 2>/dev/null || true
+    done
+    # Anything still running with a prefix of this run, by its environment, never by its name.
+    for pid in $(grep -lz "^WINEPREFIX=$VLM_WINE_ROOT/" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    rm -rf "$VLM_WINE_ROOT"
+}
+
+configure() {  # name, then extra cmake arguments
+    local name=$1
+    shift
+    cmake -S "$repo" -B "$repo/build/$name" -G Ninja "$@" >/dev/null
+}
+
+configure_and_build() {  # name, then extra cmake arguments
+    configure "$@" && cmake --build "$repo/build/$1"
+}
+
+windows_toolchain=(-DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake")
