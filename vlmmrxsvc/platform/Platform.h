@@ -94,9 +94,34 @@ public:
     virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
 };
 
+// Files, devices and file mappings. Handles from CreateFileW and CreateFileMappingW are kernel
+// handles: they are closed with IKernel::CloseHandle (UniqueFile, UniqueHandle).
 class IFiles {
 public:
     virtual ~IFiles() = default;
+    // No security attributes, no template. INVALID_HANDLE_VALUE on failure.
+    virtual HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode,
+                               DWORD disposition, DWORD flagsAndAttributes) = 0;
+    virtual DWORD GetFileType(HANDLE file) = 0;
+    virtual BOOL GetFileSizeEx(HANDLE file, LONGLONG* size) = 0;
+    // INVALID_FILE_ATTRIBUTES on failure.
+    virtual DWORD GetFileAttributesW(const wchar_t* path) = 0;
+    // Synchronous; `done` receives the bytes moved.
+    virtual BOOL ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* done) = 0;
+    virtual BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* done) = 0;
+    virtual BOOL SetFilePointerEx(HANDLE file, LONGLONG distance, LONGLONG* position,
+                                  DWORD moveMethod) = 0;
+    virtual BOOL FlushFileBuffers(HANDLE file) = 0;
+    virtual BOOL SetEndOfFile(HANDLE file) = 0;
+    // Synchronous, no overlapped structure.
+    virtual BOOL DeviceIoControl(HANDLE device, DWORD code, void* input, DWORD inputBytes,
+                                 void* output, DWORD outputBytes, DWORD* returned) = 0;
+    // Unnamed, no security attributes; null on failure.
+    virtual HANDLE CreateFileMappingW(HANDLE file, DWORD protect, DWORD maximumSizeHigh,
+                                      DWORD maximumSizeLow) = 0;
+    // The view's address, null on failure; released with UnmapViewOfFile (UniqueView).
+    virtual const void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                                      DWORD offsetLow, SIZE_T bytes) = 0;
     virtual BOOL UnmapViewOfFile(const void* view) = 0;
 };
 

@@ -1,6 +1,7 @@
 // Every fake of the seam, wired together and made current for the lifetime of the object.
 #pragma once
 
+#include "platform/fake/FakeFiles.h"
 #include "platform/fake/FakeKernel.h"
 #include "platform/fake/FakeRegistry.h"
 #include "platform/fake/FakeServices.h"

@@ -157,27 +157,4 @@ SC_HANDLE FakeServiceControl::Open()
     return reinterpret_cast<SC_HANDLE>(handles_.Insert(std::make_shared<Handle>()));
 }
 
-BOOL FakeFiles::UnmapViewOfFile(const void* view)
-{
-    const std::lock_guard lock(mutex_);
-    return views_.erase(view) == 1;
-}
-
-const void* FakeFiles::MapView(std::vector<BYTE> contents)
-{
-    const std::lock_guard lock(mutex_);
-    if (contents.empty()) {
-        contents.push_back(0);  // a view always has an address of its own
-    }
-    const void* address = contents.data();
-    views_.emplace(address, std::move(contents));
-    return address;
-}
-
-std::size_t FakeFiles::MappedViewCount() const
-{
-    const std::lock_guard lock(mutex_);
-    return views_.size();
-}
-
 }  // namespace os::fake

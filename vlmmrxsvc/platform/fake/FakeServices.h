@@ -87,15 +87,4 @@ private:
     FakeHandleTable handles_;
 };
 
-class FakeFiles final : public IFiles {
-public:
-    BOOL UnmapViewOfFile(const void* view) override;
-    const void* MapView(std::vector<BYTE> contents);  // a view for owner tests
-    std::size_t MappedViewCount() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::map<const void*, std::vector<BYTE>> views_;
-};
-
 }  // namespace os::fake

@@ -57,6 +57,73 @@ public:
 
 class WindowsFilesImpl final : public IFiles {
 public:
+    HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode, DWORD disposition,
+                       DWORD flagsAndAttributes) override
+    {
+        return ::CreateFileW(path, access, shareMode, nullptr, disposition, flagsAndAttributes,
+                             nullptr);
+    }
+
+    DWORD GetFileType(HANDLE file) override { return ::GetFileType(file); }
+
+    BOOL GetFileSizeEx(HANDLE file, LONGLONG* size) override
+    {
+        LARGE_INTEGER value{};
+        const BOOL ok = ::GetFileSizeEx(file, &value);
+        if (ok) {
+            *size = value.QuadPart;
+        }
+        return ok;
+    }
+
+    DWORD GetFileAttributesW(const wchar_t* path) override { return ::GetFileAttributesW(path); }
+
+    BOOL ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* done) override
+    {
+        return ::ReadFile(file, buffer, bytes, done, nullptr);
+    }
+
+    BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* done) override
+    {
+        return ::WriteFile(file, buffer, bytes, done, nullptr);
+    }
+
+    BOOL SetFilePointerEx(HANDLE file, LONGLONG distance, LONGLONG* position,
+                          DWORD moveMethod) override
+    {
+        LARGE_INTEGER move{};
+        move.QuadPart = distance;
+        LARGE_INTEGER moved{};
+        const BOOL ok = ::SetFilePointerEx(file, move, &moved, moveMethod);
+        if (ok && position != nullptr) {
+            *position = moved.QuadPart;
+        }
+        return ok;
+    }
+
+    BOOL FlushFileBuffers(HANDLE file) override { return ::FlushFileBuffers(file); }
+    BOOL SetEndOfFile(HANDLE file) override { return ::SetEndOfFile(file); }
+
+    BOOL DeviceIoControl(HANDLE device, DWORD code, void* input, DWORD inputBytes, void* output,
+                         DWORD outputBytes, DWORD* returned) override
+    {
+        return ::DeviceIoControl(device, code, input, inputBytes, output, outputBytes, returned,
+                                 nullptr);
+    }
+
+    HANDLE CreateFileMappingW(HANDLE file, DWORD protect, DWORD maximumSizeHigh,
+                              DWORD maximumSizeLow) override
+    {
+        return ::CreateFileMappingW(file, nullptr, protect, maximumSizeHigh, maximumSizeLow,
+                                    nullptr);
+    }
+
+    const void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                              SIZE_T bytes) override
+    {
+        return ::MapViewOfFile(mapping, access, offsetHigh, offsetLow, bytes);
+    }
+
     BOOL UnmapViewOfFile(const void* view) override { return ::UnmapViewOfFile(view); }
 };
 
