@@ -65,9 +65,18 @@ std::shared_ptr<FakeFiles::Node> FakeFiles::Find(const std::wstring& path) const
     return found == nodes_.end() ? nullptr : found->second;
 }
 
-std::shared_ptr<FakeFiles::OpenFile> FakeFiles::FileOf(HANDLE handle) const
+std::shared_ptr<FakeFiles::OpenFile> FakeFiles::FileFor(HANDLE handle, DWORD neededRights)
 {
-    return handles_.Lookup<OpenFile>(handle);
+    auto open = handles_.Lookup<OpenFile>(handle);
+    if (open == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (neededRights != 0 && (open->access & neededRights) == 0) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return open;
 }
 
 HANDLE FakeFiles::CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode,
@@ -143,9 +152,8 @@ HANDLE FakeFiles::CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode
 
 DWORD FakeFiles::GetFileType(HANDLE file)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
         return FILE_TYPE_UNKNOWN;
     }
     errors_.SetLastError(ERROR_SUCCESS);
@@ -154,9 +162,8 @@ DWORD FakeFiles::GetFileType(HANDLE file)
 
 BOOL FakeFiles::GetFileSizeEx(HANDLE file, LONGLONG* size)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -177,13 +184,8 @@ DWORD FakeFiles::GetFileAttributesW(const wchar_t* path)
 
 BOOL FakeFiles::ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* done)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file, kReadRights);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!Reads(open->access)) {
-        Fail(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -202,13 +204,8 @@ BOOL FakeFiles::ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* done)
 
 BOOL FakeFiles::WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* done)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file, kWriteRights);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!Writes(open->access)) {
-        Fail(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -239,9 +236,8 @@ BOOL FakeFiles::WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* d
 BOOL FakeFiles::SetFilePointerEx(HANDLE file, LONGLONG distance, LONGLONG* position,
                                  DWORD moveMethod)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -267,8 +263,7 @@ BOOL FakeFiles::SetFilePointerEx(HANDLE file, LONGLONG distance, LONGLONG* posit
 
 BOOL FakeFiles::FlushFileBuffers(HANDLE file)
 {
-    if (FileOf(file) == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
+    if (FileFor(file) == nullptr) {
         return FALSE;
     }
     return TRUE;
@@ -276,13 +271,8 @@ BOOL FakeFiles::FlushFileBuffers(HANDLE file)
 
 BOOL FakeFiles::SetEndOfFile(HANDLE file)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file, kWriteRights);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!Writes(open->access)) {
-        Fail(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -293,9 +283,8 @@ BOOL FakeFiles::SetEndOfFile(HANDLE file)
 BOOL FakeFiles::DeviceIoControl(HANDLE device, DWORD code, void*, DWORD, void*, DWORD,
                                 DWORD* returned)
 {
-    const auto open = FileOf(device);
+    const auto open = FileFor(device);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
@@ -312,9 +301,8 @@ BOOL FakeFiles::DeviceIoControl(HANDLE device, DWORD code, void*, DWORD, void*, 
 
 HANDLE FakeFiles::CreateFileMappingW(HANDLE file, DWORD, DWORD, DWORD)
 {
-    const auto open = FileOf(file);
+    const auto open = FileFor(file);
     if (open == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     {

@@ -64,7 +64,9 @@ private:
     struct Mapping;
 
     std::shared_ptr<Node> Find(const std::wstring& path) const;
-    std::shared_ptr<OpenFile> FileOf(HANDLE handle) const;
+    // The open file behind `handle`, or null with the last error set when it is no open file or
+    // was not opened with any of `neededRights` (0: any access will do).
+    std::shared_ptr<OpenFile> FileFor(HANDLE handle, DWORD neededRights = 0);
     DWORD Fail(DWORD error);  // sets the last error, returns it
 
     FakeHandleTable& handles_;
