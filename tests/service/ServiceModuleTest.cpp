@@ -60,6 +60,20 @@ TEST_F(ServiceModuleTest, LogEventWritesErrorsOnlyWithTheStringsGiven)
     EXPECT_EQ(entries[0].strings, (std::vector<std::wstring>{L"first", L"second"}));
 }
 
+TEST_F(ServiceModuleTest, LogEventDropsEveryTypeButErrors)
+{
+    CServiceModule module;
+    module.InitModule(nullptr);
+    for (const WORD type : {EVENTLOG_SUCCESS, EVENTLOG_WARNING_TYPE, EVENTLOG_INFORMATION_TYPE,
+                            EVENTLOG_AUDIT_SUCCESS, EVENTLOG_AUDIT_FAILURE}) {
+        module.LogEvent(type, kErrorEvent, L"text");
+    }
+    EXPECT_TRUE(fake.eventLog.Entries().empty());
+    module.LogEvent(EVENTLOG_ERROR_TYPE, kErrorEvent);
+    ASSERT_EQ(fake.eventLog.Entries().size(), 1u);
+    EXPECT_TRUE(fake.eventLog.Entries()[0].strings.empty());
+}
+
 TEST_F(ServiceModuleTest, UnlockPostsQuitOnlyForTheLastLockOfAServerThatIsNoService)
 {
     CServiceModule module;

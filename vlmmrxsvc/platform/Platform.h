@@ -41,6 +41,9 @@ public:
     virtual void Sleep(DWORD milliseconds) = 0;
     virtual DWORD GetTickCount() = 0;
     virtual BOOL GetVersionExW(OSVERSIONINFOW* version) = 0;
+    // Path of `module` (null: the executable), truncated to `capacity` - 1 characters and a
+    // terminator; returns the characters copied, `capacity` when truncated, 0 on failure.
+    virtual DWORD GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD capacity) = 0;
 };
 
 // The registry. Keys are opened relative to a root or to another open key.
@@ -58,6 +61,10 @@ public:
     virtual LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDLE event,
                                             BOOL asynchronous) = 0;
     virtual LSTATUS RegCloseKey(HKEY key) = 0;
+    // `size` in bytes, a text's terminator included. Needs a key opened with KEY_SET_VALUE.
+    virtual LSTATUS RegSetValueExW(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                                   DWORD size) = 0;
+    virtual LSTATUS RegDeleteValueW(HKEY key, const wchar_t* name) = 0;
 };
 
 class IEventLog {
@@ -88,10 +95,33 @@ public:
                                        const TOKEN_PRIVILEGES* privileges, DWORD size) = 0;
 };
 
+// The service control manager. Handles are null on failure; the last error says why.
 class IServiceControl {
 public:
     virtual ~IServiceControl() = default;
     virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
+    // The local machine's manager when `machine` is null, its active database when `database` is.
+    virtual SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database,
+                                     DWORD access) = 0;
+    virtual SC_HANDLE OpenServiceW(SC_HANDLE manager, const wchar_t* name, DWORD access) = 0;
+    // `dependencies` is a list of names, each NUL-terminated, ended by one more NUL; `tag` may be
+    // null; a null `account` is LocalSystem.
+    virtual SC_HANDLE CreateServiceW(SC_HANDLE manager, const wchar_t* name,
+                                     const wchar_t* displayName, DWORD access, DWORD serviceType,
+                                     DWORD startType, DWORD errorControl,
+                                     const wchar_t* binaryPath, const wchar_t* loadOrderGroup,
+                                     DWORD* tag, const wchar_t* dependencies,
+                                     const wchar_t* account, const wchar_t* password) = 0;
+    virtual BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) = 0;
+    // Marks the service for deletion; it goes when it has stopped and its last handle is closed.
+    virtual BOOL DeleteService(SC_HANDLE service) = 0;
+    virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager) = 0;
+    virtual BOOL UnlockServiceDatabase(SC_LOCK lock) = 0;
+    // ChangeServiceConfig2W is looked up at run time in "Advapi32" with GetProcAddress, so that
+    // the executable does not depend on it: false when the system lacks it.
+    virtual BOOL FindChangeServiceConfig2W() = 0;
+    // Calls the function that lookup finds; fails with ERROR_PROC_NOT_FOUND when there is none.
+    virtual BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, void* info) = 0;
 };
 
 // Files, devices and file mappings. Handles from CreateFileW and CreateFileMappingW are kernel

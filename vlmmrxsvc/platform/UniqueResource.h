@@ -91,6 +91,12 @@ struct ServiceHandleTraits {  // service control manager and service handles
     static void close(pointer value) noexcept { ServiceControl().CloseServiceHandle(value); }
 };
 
+struct ServiceLockTraits {  // LockServiceDatabase: NULL when invalid
+    using pointer = SC_LOCK;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ServiceControl().UnlockServiceDatabase(value); }
+};
+
 struct MappedViewTraits {  // MapViewOfFile: the view's base address, NULL when invalid
     using pointer = const void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -103,5 +109,6 @@ using UniqueKey = UniqueResource<RegistryKeyTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueView = UniqueResource<MappedViewTraits>;
+using UniqueServiceLock = UniqueResource<ServiceLockTraits>;
 
 }  // namespace os

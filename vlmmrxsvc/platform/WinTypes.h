@@ -47,6 +47,7 @@ using HMODULE = struct HINSTANCE__*;
 using HINSTANCE = HMODULE;
 using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
+using SC_LOCK = void*;
 
 #define WINAPI
 
@@ -82,6 +83,14 @@ inline constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 inline constexpr DWORD ERROR_NONE_MAPPED = 1332;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_INVALID_LEVEL = 124;
+inline constexpr DWORD ERROR_SERVICE_DATABASE_LOCKED = 1055;
+inline constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+inline constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
+inline constexpr DWORD ERROR_INVALID_SERVICE_LOCK = 1071;
+inline constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
+inline constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;
@@ -148,6 +157,8 @@ inline constexpr WORD EVENTLOG_SUCCESS = 0;
 inline constexpr WORD EVENTLOG_ERROR_TYPE = 1;
 inline constexpr WORD EVENTLOG_WARNING_TYPE = 2;
 inline constexpr WORD EVENTLOG_INFORMATION_TYPE = 4;
+inline constexpr WORD EVENTLOG_AUDIT_SUCCESS = 8;
+inline constexpr WORD EVENTLOG_AUDIT_FAILURE = 16;
 
 inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
 inline constexpr DWORD TOKEN_QUERY = 0x0008;
@@ -217,5 +228,49 @@ inline constexpr DWORD SERVICE_STOP_PENDING = 3;
 inline constexpr DWORD SERVICE_RUNNING = 4;
 inline constexpr DWORD SERVICE_ACCEPT_STOP = 1;
 inline constexpr DWORD SERVICE_CONTROL_STOP = 1;
+
+inline constexpr DWORD DELETE = 0x00010000;
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD GENERIC_EXECUTE = 0x20000000;
+
+inline constexpr DWORD SC_MANAGER_CONNECT = 0x0001;
+inline constexpr DWORD SC_MANAGER_CREATE_SERVICE = 0x0002;
+inline constexpr DWORD SC_MANAGER_LOCK = 0x0008;
+inline constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
+inline constexpr DWORD SERVICE_QUERY_CONFIG = 0x0001;
+inline constexpr DWORD SERVICE_CHANGE_CONFIG = 0x0002;
+inline constexpr DWORD SERVICE_START = 0x0010;
+inline constexpr DWORD SERVICE_STOP = 0x0020;
+inline constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
+
+inline constexpr DWORD SERVICE_DEMAND_START = 3;
+inline constexpr DWORD SERVICE_ERROR_NORMAL = 1;
+inline constexpr DWORD SERVICE_CONFIG_DESCRIPTION = 1;
+inline constexpr DWORD SERVICE_CONFIG_FAILURE_ACTIONS = 2;
+
+struct SERVICE_DESCRIPTIONW {
+    wchar_t* lpDescription;
+};
+
+enum SC_ACTION_TYPE {
+    SC_ACTION_NONE = 0,
+    SC_ACTION_RESTART = 1,
+    SC_ACTION_REBOOT = 2,
+    SC_ACTION_RUN_COMMAND = 3
+};
+
+struct SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+};
+
+struct SERVICE_FAILURE_ACTIONSW {
+    DWORD dwResetPeriod;
+    wchar_t* lpRebootMsg;
+    wchar_t* lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+};
 
 #endif  // _WIN32

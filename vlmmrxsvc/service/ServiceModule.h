@@ -43,8 +43,30 @@ public:
     // thread to the dispatcher until the service stopped. Returns the process exit code.
     DWORD Start();
 
+    // Registers the AppID from the registry script, and with `asService` the service too (first
+    // removing any service of the same name in either case), then the type library. Returns
+    // CoInitialize's failure, the registry error of a failed AppID open (then nothing after it
+    // happened), or RegisterTypeLib's result; a failure to install is only logged.
     HRESULT RegisterServer(BOOL registerTypeLibrary, BOOL asService);
+    // Undoes RegisterServer. Returns CoInitialize's failure, else 0 whatever else failed.
     HRESULT UnregisterServer();
+
+    // The installed test: the service of `serviceName` can be opened to query its configuration.
+    [[nodiscard]] bool IsInstalled() const;
+    // Creates the service unless it is installed; true when it exists afterwards. A failure goes
+    // to the event log.
+    [[nodiscard]] bool Install();
+    // Sends the stop control (without waiting) and deletes the service; true when no service of
+    // that name exists afterwards, or it is marked for deletion. A failure goes to the event log.
+    [[nodiscard]] bool Uninstall();
+    // The part of RegisterServer between the registry script and the type library: deletes
+    // "LocalService" and, with `asService`, writes it and "ServiceParameters", installs the
+    // service and configures it. Returns the registry error of a failed AppID open (nothing
+    // changed then), else ERROR_SUCCESS.
+    [[nodiscard]] LSTATUS RegisterAppIdValues(BOOL asService);
+    // Sets the description and the recovery actions when the system has ChangeServiceConfig2W
+    // and is Windows NT 5 or later; no result of it is looked at.
+    void ConfigureService() const;
 
     static void WINAPI ServiceMain(DWORD argc, wchar_t** argv);
     static void WINAPI Handler(DWORD control);
@@ -68,6 +90,12 @@ public:
     std::atomic<DWORD> threadId{0};
     BOOL isService = FALSE;
     os::UniqueEventSource eventSource;
+
+private:
+    // An installation error with one string, written when the event source is open.
+    void ReportInstallError(DWORD eventId, const wchar_t* text) const;
+    // The same with `error` in decimal as its string.
+    void ReportInstallErrorCode(DWORD eventId, DWORD error) const;
 };
 
 // The one instance. Valid from its construction to its destruction.
@@ -82,3 +110,4 @@ LSTATUS ReadServiceMarker(BOOL& marked);
 inline constexpr const wchar_t* kAppIdKey = L"AppID";
 inline constexpr const wchar_t* kAppId = L"{5B0A6C3E-91D4-4E27-A8F3-2C7D90E1B645}";
 inline constexpr const wchar_t* kLocalServiceValue = L"LocalService";
+inline constexpr const wchar_t* kServiceParametersValue = L"ServiceParameters";

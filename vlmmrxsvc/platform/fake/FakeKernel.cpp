@@ -1,5 +1,7 @@
 #include "platform/fake/FakeKernel.h"
 
+#include <algorithm>
+
 namespace os::fake {
 namespace {
 
@@ -277,6 +279,33 @@ BOOL FakeKernel::GetVersionExW(OSVERSIONINFOW* version)
     version->dwMinorVersion = 0;
     version->dwPlatformId = VER_PLATFORM_WIN32_NT;
     return TRUE;
+}
+
+DWORD FakeKernel::GetModuleFileNameW(HMODULE, wchar_t* path, DWORD capacity)
+{
+    if (capacity == 0) {
+        errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wstring name;
+    {
+        const std::lock_guard lock(mutex_);
+        name = moduleFileName_;
+    }
+    // As on Windows: a path that does not fit is cut, still terminated, and the full capacity is
+    // returned with ERROR_INSUFFICIENT_BUFFER.
+    const bool fits = name.size() < capacity;
+    const std::size_t copied = fits ? name.size() : capacity - 1;
+    std::copy_n(name.begin(), copied, path);
+    path[copied] = L'\0';
+    errors_.SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits ? static_cast<DWORD>(copied) : capacity;
+}
+
+void FakeKernel::SetModuleFileName(const std::wstring& path)
+{
+    const std::lock_guard lock(mutex_);
+    moduleFileName_ = path;
 }
 
 void FakeKernel::PostToThread(std::thread::id thread, const MSG& message)

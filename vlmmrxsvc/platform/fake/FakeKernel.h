@@ -87,8 +87,11 @@ public:
     void Sleep(DWORD milliseconds) override;
     DWORD GetTickCount() override;
     BOOL GetVersionExW(OSVERSIONINFOW* version) override;  // Windows NT 10.0
+    // Any module is the executable, at the path that SetModuleFileName gave.
+    DWORD GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD capacity) override;
 
     // Test controls.
+    void SetModuleFileName(const std::wstring& path);
     void PostToThread(std::thread::id thread, const MSG& message);
     void PostToCurrentThread(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     // A numeric id for `thread`, as GetCurrentThreadId would give it.
@@ -126,6 +129,7 @@ private:
     std::vector<MSG> dispatched_;
     std::function<void(const FakeWait&)> waitHook_;
     std::function<void(const MSG&)> dispatchHook_;
+    std::wstring moduleFileName_ = L"C:\\Program Files\\Velmora\\vlmmrxsvc.exe";
 };
 
 }  // namespace os::fake

@@ -6,6 +6,7 @@ FakePlatform::FakePlatform()
     : kernel(handles, errors),
       registry(kernel),
       security(handles, errors),
+      serviceControl(errors),
       files(handles, errors),
       platform_{&errors, &kernel, &registry, &eventLog, &resources, &security, &serviceControl,
                 &files},

@@ -63,6 +63,15 @@ struct FakeRegistry::Node {
         return nullptr;
     }
 
+    void Store(const std::wstring& valueName, FakeValue value)
+    {
+        if (auto* entry = FindValue(valueName)) {
+            entry->second = std::move(value);
+        } else {
+            values.emplace_back(valueName, std::move(value));
+        }
+    }
+
     bool IsAtOrBelow(const Node* ancestor) const
     {
         for (const Node* node = this; node != nullptr; node = node->parent.lock().get()) {
@@ -77,6 +86,7 @@ struct FakeRegistry::Node {
 struct FakeRegistry::OpenKey final : FakeObject {
     std::shared_ptr<Node> node;
     RegistryView view;
+    REGSAM access = 0;
 };
 
 struct FakeRegistry::Notification {
@@ -186,6 +196,7 @@ LSTATUS FakeRegistry::RegOpenKeyExW(HKEY parent, const wchar_t* subKey, DWORD, R
     auto open = std::make_shared<OpenKey>();
     open->node = std::move(node);
     open->view = view;
+    open->access = access;
     *key = reinterpret_cast<HKEY>(keys_.Insert(std::move(open)));
     return ERROR_SUCCESS;
 }
@@ -301,6 +312,55 @@ LSTATUS FakeRegistry::RegCloseKey(HKEY key)
     return ERROR_SUCCESS;
 }
 
+template <typename Change>
+LSTATUS FakeRegistry::ChangeValues(HKEY key, Change change)
+{
+    const auto open = OpenKeyOf(key);
+    if (open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((open->access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    std::vector<HANDLE> toSignal;
+    {
+        const std::lock_guard lock(mutex_);
+        if (open->node->deleted) {
+            return ERROR_KEY_DELETED;
+        }
+        const LSTATUS result = change(*open->node);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        toSignal = TakeTriggeredLocked(open->node);
+    }
+    Signal(toSignal);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS FakeRegistry::RegSetValueExW(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                                     DWORD size)
+{
+    if (data == nullptr && size != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::wstring valueName = name == nullptr ? std::wstring() : std::wstring(name);
+    return ChangeValues(key, [&](Node& node) {
+        node.Store(valueName, FakeValue{type, BytesOf(data, size)});
+        return static_cast<LSTATUS>(ERROR_SUCCESS);
+    });
+}
+
+LSTATUS FakeRegistry::RegDeleteValueW(HKEY key, const wchar_t* name)
+{
+    const std::wstring wanted = Upper(name == nullptr ? std::wstring() : std::wstring(name));
+    return ChangeValues(key, [&](Node& node) {
+        const auto removed =
+            std::erase_if(node.values, [&](const auto& e) { return Upper(e.first) == wanted; });
+        return static_cast<LSTATUS>(removed == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+    });
+}
+
 std::vector<HANDLE> FakeRegistry::TakeTriggeredLocked(const std::shared_ptr<Node>& changed)
 {
     std::vector<HANDLE> events;
@@ -342,11 +402,7 @@ void FakeRegistry::SetValue(HKEY root, const std::wstring& path, const std::wstr
     {
         const std::lock_guard lock(mutex_);
         const auto node = CreateLocked(root, path, view);
-        if (auto* entry = node->FindValue(name)) {
-            entry->second = FakeValue{type, std::move(data)};
-        } else {
-            node->values.emplace_back(name, FakeValue{type, std::move(data)});
-        }
+        node->Store(name, FakeValue{type, std::move(data)});
         toSignal = TakeTriggeredLocked(node);
     }
     Signal(toSignal);
@@ -412,6 +468,18 @@ bool FakeRegistry::HasKey(HKEY root, const std::wstring& path, RegistryView view
 {
     const std::lock_guard lock(mutex_);
     return FindLocked(RootNode(root), PathFromRoot(root, path, view)) != nullptr;
+}
+
+std::optional<FakeValue> FakeRegistry::Value(HKEY root, const std::wstring& path,
+                                             const std::wstring& name, RegistryView view) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto node = FindLocked(RootNode(root), PathFromRoot(root, path, view));
+    if (node == nullptr) {
+        return std::nullopt;
+    }
+    const auto* entry = node->FindValue(name);
+    return entry == nullptr ? std::nullopt : std::optional<FakeValue>(entry->second);
 }
 
 void FakeRegistry::FailNextOpen(const std::wstring& subKey, LSTATUS error)

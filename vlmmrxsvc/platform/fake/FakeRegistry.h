@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
     LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDLE event,
                                     BOOL asynchronous) override;
     LSTATUS RegCloseKey(HKEY key) override;
+    // Fail with ERROR_ACCESS_DENIED on a key opened without KEY_SET_VALUE.
+    LSTATUS RegSetValueExW(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                           DWORD size) override;
+    LSTATUS RegDeleteValueW(HKEY key, const wchar_t* name) override;
 
     // Test controls. Paths are relative to `root`; a key is created with its parents as needed.
     // Writes and deletions signal the notifications armed on the key or, with the subtree flag,
@@ -50,6 +55,9 @@ public:
                      RegistryView view = RegistryView::Wow32);
     void DeleteKey(HKEY root, const std::wstring& path, RegistryView view = RegistryView::Wow32);
     bool HasKey(HKEY root, const std::wstring& path, RegistryView view = RegistryView::Wow32) const;
+    // The value as stored, or nothing when the key or the value is absent.
+    std::optional<FakeValue> Value(HKEY root, const std::wstring& path, const std::wstring& name,
+                                   RegistryView view = RegistryView::Wow32) const;
     // The next `RegOpenKeyExW` of exactly this path (as passed) fails with `error`, once.
     void FailNextOpen(const std::wstring& subKey, LSTATUS error);
     // Every `RegQueryValueExW` of a value of this name fails with `error` until cleared.
@@ -72,6 +80,10 @@ private:
     std::shared_ptr<OpenKey> OpenKeyOf(HKEY key) const;
     // Returns the events to signal for a change at `changed`, disarming their notifications.
     std::vector<HANDLE> TakeTriggeredLocked(const std::shared_ptr<Node>& changed);
+    // Applies `change` (LSTATUS(Node&)) to the node of a key open for setting values, under the
+    // lock, and signals the notifications that a successful change triggers.
+    template <typename Change>
+    LSTATUS ChangeValues(HKEY key, Change change);
     void Signal(const std::vector<HANDLE>& events);
 
     IKernel& kernel_;

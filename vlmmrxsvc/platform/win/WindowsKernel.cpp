@@ -60,6 +60,11 @@ public:
 #endif
         return ::GetVersionExW(version);
     }
+
+    DWORD GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD capacity) override
+    {
+        return ::GetModuleFileNameW(module, path, capacity);
+    }
 };
 
 }  // namespace

@@ -30,6 +30,17 @@ public:
     }
 
     LSTATUS RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
+
+    LSTATUS RegSetValueExW(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                           DWORD size) override
+    {
+        return ::RegSetValueExW(key, name, 0, type, data, size);
+    }
+
+    LSTATUS RegDeleteValueW(HKEY key, const wchar_t* name) override
+    {
+        return ::RegDeleteValueW(key, name);
+    }
 };
 
 }  // namespace

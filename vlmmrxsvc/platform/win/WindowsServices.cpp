@@ -50,9 +50,74 @@ public:
     }
 };
 
+using ChangeServiceConfig2WFunction = BOOL(WINAPI*)(SC_HANDLE, DWORD, void*);
+
+ChangeServiceConfig2WFunction LookUpChangeServiceConfig2W()
+{
+    const HMODULE advapi = ::GetModuleHandleW(L"Advapi32");
+    if (advapi == nullptr) {
+        return nullptr;
+    }
+    // Through the generic function type, which converts to any other without a warning.
+    using AnyFunction = void (*)();
+    return reinterpret_cast<ChangeServiceConfig2WFunction>(
+        reinterpret_cast<AnyFunction>(::GetProcAddress(advapi, "ChangeServiceConfig2W")));
+}
+
 class WindowsServiceControlImpl final : public IServiceControl {
 public:
     BOOL CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(handle); }
+
+    SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database,
+                             DWORD access) override
+    {
+        return ::OpenSCManagerW(machine, database, access);
+    }
+
+    SC_HANDLE OpenServiceW(SC_HANDLE manager, const wchar_t* name, DWORD access) override
+    {
+        return ::OpenServiceW(manager, name, access);
+    }
+
+    SC_HANDLE CreateServiceW(SC_HANDLE manager, const wchar_t* name, const wchar_t* displayName,
+                             DWORD access, DWORD serviceType, DWORD startType, DWORD errorControl,
+                             const wchar_t* binaryPath, const wchar_t* loadOrderGroup, DWORD* tag,
+                             const wchar_t* dependencies, const wchar_t* account,
+                             const wchar_t* password) override
+    {
+        return ::CreateServiceW(manager, name, displayName, access, serviceType, startType,
+                                errorControl, binaryPath, loadOrderGroup, tag, dependencies,
+                                account, password);
+    }
+
+    BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override
+    {
+        return ::ControlService(service, control, status);
+    }
+
+    BOOL DeleteService(SC_HANDLE service) override { return ::DeleteService(service); }
+
+    SC_LOCK LockServiceDatabase(SC_HANDLE manager) override
+    {
+        return ::LockServiceDatabase(manager);
+    }
+
+    BOOL UnlockServiceDatabase(SC_LOCK lock) override { return ::UnlockServiceDatabase(lock); }
+
+    BOOL FindChangeServiceConfig2W() override
+    {
+        return LookUpChangeServiceConfig2W() != nullptr ? TRUE : FALSE;
+    }
+
+    BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, void* info) override
+    {
+        const ChangeServiceConfig2WFunction change = LookUpChangeServiceConfig2W();
+        if (change == nullptr) {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return FALSE;
+        }
+        return change(service, infoLevel, info);
+    }
 };
 
 class WindowsFilesImpl final : public IFiles {

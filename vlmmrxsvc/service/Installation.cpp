@@ -1,0 +1,193 @@
+// The service record and the AppID values that registration writes, and their removal. Only the
+// seam is used here, so that the installation and its event-log entries run against the fakes.
+#include "service/ServiceModule.h"
+
+#include "resources/StringTable.h"
+
+#include <cwchar>
+#include <iterator>
+
+namespace {
+
+// Installation errors, written with ReportEventW directly rather than through LogEvent.
+constexpr DWORD kManagerOpenFailedEvent = 0xC0000005;
+constexpr DWORD kCreateFailedEvent = 0x8000000B;
+constexpr DWORD kUninstallEvent = 0;
+
+constexpr const wchar_t* kManagerOpenFailedText = L"Uninstall: Couldn't open the service manager.";
+constexpr const wchar_t* kServiceOpenFailedText =
+    L"Uninstall: Couldn't open the Velmora Virtual Memory Optimization service.";
+constexpr const wchar_t* kDeleteFailedFormat =
+    L"Uninstall: The Velmora Virtual Memory Optimization service could not be deleted. "
+    L"Last error = %d.";
+constexpr std::size_t kMessageCapacity = 256;
+
+constexpr std::size_t kPathCapacity = 260;
+constexpr std::size_t kQuotedPathCapacity = 262;
+constexpr std::size_t kDescriptionCapacity = 260;
+
+// A list of names, each terminated, ended by an empty name.
+constexpr wchar_t kDependencies[] = L"RPCSS\0";
+constexpr DWORD kUninstallAccess = SERVICE_STOP | DELETE;
+constexpr DWORD kGenericAccess = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
+
+constexpr wchar_t kLocalServiceName[] = L"vlmmrxsvc";
+constexpr wchar_t kServiceParameters[] = L"-Service";
+
+// Recovery: restart two minutes after each of the first two failures, then leave it stopped;
+// the failure count starts again after a day without failures.
+constexpr DWORD kResetPeriodSeconds = 86400;
+constexpr DWORD kRestartDelayMs = 120000;
+
+// The quoted executable path, as the service record's binary path.
+void QuotedExecutablePath(wchar_t (&quoted)[kQuotedPathCapacity])
+{
+    wchar_t path[kPathCapacity] = {};
+    os::Kernel().GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    std::swprintf(quoted, std::size(quoted), L"\"%ls\"", path);
+}
+
+[[nodiscard]] LSTATUS SetText(HKEY key, const wchar_t* name, const wchar_t* text)
+{
+    const auto bytes = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+    return os::Registry().RegSetValueExW(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                         bytes);
+}
+
+}  // namespace
+
+void CServiceModule::ReportInstallError(DWORD eventId, const wchar_t* text) const
+{
+    if (!eventSource) {
+        return;
+    }
+    const wchar_t* strings[] = {text};
+    os::EventLog().ReportEventW(eventSource.get(), EVENTLOG_ERROR_TYPE, 0, eventId,
+                                static_cast<WORD>(std::size(strings)), strings);
+}
+
+void CServiceModule::ReportInstallErrorCode(DWORD eventId, DWORD error) const
+{
+    wchar_t decimal[kMessageCapacity] = {};
+    std::swprintf(decimal, std::size(decimal), L"" STR_DECIMAL_FORMAT, static_cast<int>(error));
+    ReportInstallError(eventId, decimal);
+}
+
+bool CServiceModule::IsInstalled() const
+{
+    const os::UniqueServiceHandle manager(
+        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        return false;
+    }
+    const os::UniqueServiceHandle service(
+        os::ServiceControl().OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
+    return static_cast<bool>(service);
+}
+
+bool CServiceModule::Install()
+{
+    if (IsInstalled()) {
+        return true;
+    }
+    const os::UniqueServiceHandle manager(
+        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        ReportInstallErrorCode(kManagerOpenFailedEvent, os::Errors().GetLastError());
+        return false;
+    }
+    wchar_t binaryPath[kQuotedPathCapacity] = {};
+    QuotedExecutablePath(binaryPath);
+    const os::UniqueServiceHandle service(os::ServiceControl().CreateServiceW(
+        manager.get(), serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, kDependencies,
+        nullptr, nullptr));
+    if (!service) {
+        ReportInstallErrorCode(kCreateFailedEvent, os::Errors().GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool CServiceModule::Uninstall()
+{
+    if (!IsInstalled()) {
+        return true;
+    }
+    const os::UniqueServiceHandle manager(
+        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        ReportInstallError(kUninstallEvent, kManagerOpenFailedText);
+        return false;
+    }
+    os::UniqueServiceHandle service(
+        os::ServiceControl().OpenServiceW(manager.get(), serviceName, kUninstallAccess));
+    if (!service) {
+        ReportInstallError(kUninstallEvent, kServiceOpenFailedText);
+        return false;
+    }
+    // Not waited for: a service still stopping is only marked for deletion and goes when it
+    // has stopped.
+    SERVICE_STATUS status{};
+    os::ServiceControl().ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    const bool deleted = os::ServiceControl().DeleteService(service.get()) != FALSE;
+    const DWORD error = os::Errors().GetLastError();
+    service.reset();
+    if (deleted) {
+        return true;
+    }
+    wchar_t message[kMessageCapacity] = {};
+    std::swprintf(message, std::size(message), kDeleteFailedFormat, static_cast<int>(error));
+    ReportInstallError(kUninstallEvent, message);
+    return false;
+}
+
+void CServiceModule::ConfigureService() const
+{
+    os::IServiceControl& services = os::ServiceControl();
+    if (platform.osVersion5OrLater == FALSE || services.FindChangeServiceConfig2W() == FALSE) {
+        return;
+    }
+    const os::UniqueServiceHandle manager(
+        services.OpenSCManagerW(nullptr, nullptr, kGenericAccess | SC_MANAGER_ALL_ACCESS));
+    const os::UniqueServiceHandle service(
+        services.OpenServiceW(manager.get(), serviceName, kGenericAccess | SERVICE_ALL_ACCESS));
+    const os::UniqueServiceLock lock(services.LockServiceDatabase(manager.get()));
+
+    wchar_t text[kDescriptionCapacity] = {};
+    os::Resources().LoadStringW(IDS_SERVICE_DESCRIPTION, text, static_cast<int>(std::size(text)));
+    SERVICE_DESCRIPTIONW description{text};
+    services.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSW recovery{kResetPeriodSeconds, nullptr, nullptr,
+                                      static_cast<DWORD>(std::size(actions)), actions};
+    services.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery);
+}
+
+LSTATUS CServiceModule::RegisterAppIdValues(BOOL asService)
+{
+    os::UniqueKey appIds;
+    LSTATUS result =
+        os::Registry().RegOpenKeyExW(HKEY_CLASSES_ROOT, kAppIdKey, 0, KEY_WRITE, appIds.put());
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    os::UniqueKey appId;
+    result = os::Registry().RegOpenKeyExW(appIds.get(), kAppId, 0, KEY_WRITE, appId.put());
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    // Absent after every registration but the service's, so that a plain start stays no service.
+    os::Registry().RegDeleteValueW(appId.get(), kLocalServiceValue);
+    if (asService != FALSE) {
+        // Not looked at, as the removal above: a key just opened for writing takes values.
+        static_cast<void>(SetText(appId.get(), kLocalServiceValue, kLocalServiceName));
+        static_cast<void>(SetText(appId.get(), kServiceParametersValue, kServiceParameters));
+        static_cast<void>(Install());  // a failure is in the event log
+        ConfigureService();
+    }
+    return ERROR_SUCCESS;
+}
