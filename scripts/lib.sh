@@ -27,8 +27,8 @@ configure() {  # name, then extra cmake arguments
     cmake -S "$repo" -B "$repo/build/$name" -G Ninja "$@" >/dev/null
 }
 
-configure_and_build() {  # name, then extra cmake arguments
-    configure "$@" && cmake --build "$repo/build/$1"
+configure_and_build() {  # name, then extra cmake arguments; with build_target set, that target only
+    configure "$@" && cmake --build "$repo/build/$1" ${build_target:+--target "$build_target"}
 }
 
 windows_toolchain=(-DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake")

@@ -230,8 +230,6 @@ inline constexpr DWORD SERVICE_ACCEPT_STOP = 1;
 inline constexpr DWORD SERVICE_CONTROL_STOP = 1;
 
 inline constexpr DWORD DELETE = 0x00010000;
-inline constexpr DWORD GENERIC_READ = 0x80000000;
-inline constexpr DWORD GENERIC_WRITE = 0x40000000;
 inline constexpr DWORD GENERIC_EXECUTE = 0x20000000;
 
 inline constexpr DWORD SC_MANAGER_CONNECT = 0x0001;

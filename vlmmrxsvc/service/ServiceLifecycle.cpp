@@ -1,6 +1,7 @@
 // What the service does between the dispatcher's call of ServiceMain and SERVICE_STOPPED.
 #include "service/ServiceModule.h"
 
+#include "service/DriverControl.h"
 #include "service/StopEvent.h"
 #include "service/ThreadShutdown.h"
 #include "worker/WorkerThreads.h"
@@ -97,6 +98,8 @@ void CServiceModule::Run()
         status.dwWin32ExitCode = kSettingsNotLoaded;
         return;
     }
+    // The driver is optional: start and stop go on the same whether or not it took the code.
+    static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SERVICE_START));
 
     os::UniqueHandle stopEvent(CreateNamedEvent(kStopEventName));
     if (stopEvent) {
@@ -125,4 +128,5 @@ void CServiceModule::Run()
     worker.reset();
     watcher.reset();
     ReportStatus(SERVICE_STOP_PENDING);
+    static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SERVICE_STOP));
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -99,6 +100,14 @@ void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
         return;
     }
     os::EventLog().ReportEventW(eventSource.get(), type, 0, eventId, count, strings);
+}
+
+void CServiceModule::ReportError(const wchar_t* operation, DWORD error) const
+{
+    // An error entry, so that it reaches the log: the watcher gives up on such a failure, and
+    // the settings then stay as last loaded until the service restarts.
+    const std::wstring code = std::to_wstring(error);
+    LogEvent(EVENTLOG_ERROR_TYPE, kRegistryWatchFailedEvent, operation, code.c_str());
 }
 
 LSTATUS ReadServiceMarker(BOOL& marked)

@@ -4,11 +4,14 @@
 // executable it is a static object, constructed before `wWinMain` runs and destroyed at exit.
 #pragma once
 
+#include "image/ExclusionList.h"
 #include "platform/UniqueResource.h"
 #include "platform/WinTypes.h"
 #include "service/ComServerModule.h"
+#include "settings/ServiceSettings.h"
 
 #include <atomic>
+#include <mutex>
 
 // Facts about the machine, and the system-wide optimisation level from the settings.
 class CPlatform {
@@ -17,7 +20,8 @@ public:
     virtual ~CPlatform() = default;
 
     BOOL osVersion5OrLater = FALSE;  // Windows NT 5.0 or later: description and recovery actions
-    DWORD systemOptimizationLevel = 0;
+    // "DefaultSystemOptimizationLevel" as last read; written by each settings load.
+    std::atomic<DWORD> systemOptimizationLevel{0};
 };
 
 // What the command line asks for. Only a switch that ends the command line counts.
@@ -28,6 +32,8 @@ public:
     static constexpr std::size_t kNameCapacity = 260;
     // The exit code of a service whose settings key could not be opened.
     static constexpr DWORD kSettingsNotLoaded = 0x80040150;
+    // The event-log entry for a failure of the registry watcher: the operation and the error.
+    static constexpr DWORD kRegistryWatchFailedEvent = 0xC0000010;
 
     CServiceModule();
     ~CServiceModule() override;
@@ -78,9 +84,28 @@ public:
     void LogEvent(WORD type, DWORD eventId, const wchar_t* first = nullptr,
                   const wchar_t* second = nullptr, const wchar_t* third = nullptr) const;
 
-    // Reads the settings from the service key; false when the key cannot be opened.
+    // Reads the settings from the service key (32-bit view) into `settings`, each value whole and
+    // converted or, when it cannot be read, its default; rebuilds both exclusion lists aside and
+    // swaps them in at once; reads "DefaultSystemOptimizationLevel" into the platform record when
+    // it can; pauses kSettingsSettleMs and tells the stream driver. False, with nothing touched and
+    // no code sent, only when the service key cannot be opened.
     bool LoadSettings();
 
+    // Sends one buffer-less control code to the stream driver's device, opened for this code
+    // alone. True when the driver completed it; false when there is no driver or it refused.
+    [[nodiscard]] bool SendDriverControl(DWORD code);
+
+    // Records a failure of the registry watcher: `operation` names the call, `error` its result.
+    void ReportError(const wchar_t* operation, DWORD error) const;
+
+    // The level of the program at `imagePath` in the process exclusion list, as of the last
+    // completed load. Safe on any thread while the lists are reloaded.
+    [[nodiscard]] DWORD ProcessOptimizationLevel(const wchar_t* imagePath) const;
+
+    // Both lists are replaced whole under `exclusionsLock` by LoadSettings; read them under it.
+    mutable std::mutex exclusionsLock;
+    ExclusionList processExclusions;
+    ExclusionList componentExclusions;
     CPlatform platform;
     WCHAR serviceName[kNameCapacity] = {};
     WCHAR unknownName[kNameCapacity] = {};
@@ -89,6 +114,7 @@ public:
     // Written by the service thread, read by the control handler on the dispatcher's thread.
     std::atomic<DWORD> threadId{0};
     BOOL isService = FALSE;
+    ServiceSettings settings;
     os::UniqueEventSource eventSource;
 
 private:

@@ -1,13 +1,11 @@
-// Neither thread does its work yet: each only waits for the stop event, so that the service's
-// start and bounded stop are real.
+// The worker does not do its work yet: it only waits for the stop event, so that the service's
+// start and bounded stop are real. The registry watcher is in RegistryWatcher.cpp.
 #include "worker/WorkerThreads.h"
 
 #include "service/StopEvent.h"
 #include "service/Waits.h"
 
-namespace {
-
-unsigned WaitUntilStopped()
+unsigned WINAPI WorkerThreadProc(void*)
 {
     const os::UniqueHandle stopEvent = OpenStopEvent();
     if (!stopEvent) {
@@ -17,9 +15,3 @@ unsigned WaitUntilStopped()
     WaitWithMessagePump(1, handles, INFINITE);
     return 0;
 }
-
-}  // namespace
-
-unsigned WINAPI WorkerThreadProc(void*) { return WaitUntilStopped(); }
-
-unsigned WINAPI RegistryWatchThreadProc(void*) { return WaitUntilStopped(); }

@@ -5,5 +5,7 @@
 
 // The optimisation worker. Returns 0 after an orderly end.
 unsigned WINAPI WorkerThreadProc(void* unused);
-// The registry change watcher. Returns 0 after an orderly end.
+// The registry change watcher (RegistryWatcher.cpp). Returns 0 after an orderly end, or the error
+// that kept it from starting: the registry's when the service key cannot be opened, the system's
+// when the stop event cannot be opened.
 unsigned WINAPI RegistryWatchThreadProc(void* unused);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <utility>
 
 namespace os::fake {
 namespace {
@@ -283,6 +284,12 @@ LSTATUS FakeRegistry::RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD
         return ERROR_INVALID_PARAMETER;  // a synchronous wait would block the test
     }
     const std::lock_guard lock(mutex_);
+    if (failNotify_ != ERROR_SUCCESS) {
+        if (notifiesBeforeFailure_ == 0) {
+            return std::exchange(failNotify_, ERROR_SUCCESS);
+        }
+        --notifiesBeforeFailure_;
+    }
     if (open->node->deleted) {
         return ERROR_KEY_DELETED;
     }
@@ -451,7 +458,10 @@ void FakeRegistry::DeleteKey(HKEY root, const std::wstring& path, RegistryView v
         if (parent == nullptr) {
             return;
         }
-        toSignal = TakeTriggeredLocked(node);
+        // A deletion changes the parent's subkeys. Notifications armed on the deleted key itself
+        // are never signalled, as the registry documents it and Wine does: they stay armed, and
+        // arming again through its handle fails with ERROR_KEY_DELETED.
+        toSignal = TakeTriggeredLocked(parent);
         const auto below = [&](const auto& self, const std::shared_ptr<Node>& n) -> void {
             n->deleted = true;
             for (const auto& [unused, child] : n->subkeys) {
@@ -496,6 +506,13 @@ void FakeRegistry::FailQueries(const std::wstring& valueName, LSTATUS error)
     } else {
         failQueries_[valueName] = error;
     }
+}
+
+void FakeRegistry::FailNotify(LSTATUS error, std::size_t successesFirst)
+{
+    const std::lock_guard lock(mutex_);
+    failNotify_ = error;
+    notifiesBeforeFailure_ = successesFirst;
 }
 
 std::size_t FakeRegistry::OpenKeyCount() const { return keys_.OpenCount(); }

@@ -42,7 +42,8 @@ public:
 
     // Test controls. Paths are relative to `root`; a key is created with its parents as needed.
     // Writes and deletions signal the notifications armed on the key or, with the subtree flag,
-    // on any key above it, as the real registry does.
+    // on any key above it, as the real registry does; a deleted key counts as a change of its
+    // parent, and notifications armed on the deleted key itself never fire.
     void CreateKey(HKEY root, const std::wstring& path, RegistryView view = RegistryView::Wow32);
     void SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
                   std::vector<BYTE> data, RegistryView view = RegistryView::Wow32);
@@ -62,6 +63,9 @@ public:
     void FailNextOpen(const std::wstring& subKey, LSTATUS error);
     // Every `RegQueryValueExW` of a value of this name fails with `error` until cleared.
     void FailQueries(const std::wstring& valueName, LSTATUS error);
+    // The `RegNotifyChangeKeyValue` that comes after `successesFirst` more successful ones fails
+    // with `error`, once.
+    void FailNotify(LSTATUS error, std::size_t successesFirst = 0);
 
     std::size_t OpenKeyCount() const;
     std::size_t ArmedNotificationCount() const;
@@ -94,6 +98,8 @@ private:
     std::vector<std::shared_ptr<Notification>> notifications_;
     std::map<std::wstring, LSTATUS> failNextOpen_;
     std::map<std::wstring, LSTATUS> failQueries_;
+    LSTATUS failNotify_ = ERROR_SUCCESS;
+    std::size_t notifiesBeforeFailure_ = 0;
 };
 
 }  // namespace os::fake
