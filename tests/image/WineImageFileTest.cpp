@@ -1,5 +1,6 @@
 // CImageFile against real files, through the real file calls.
 #include "image/ImageFileCases.h"
+#include "platform/WineTempFiles.h"
 
 #include <string>
 #include <vector>
@@ -48,11 +49,8 @@ class RealImageFileCases : public ImageFileCases {
 protected:
     std::wstring Stage(const char* name, const std::vector<BYTE>& bytes) override
     {
-        wchar_t directory[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, directory);
-        const std::wstring path = std::wstring(directory) + L"vlm-image-" +
-                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                  std::wstring(name, name + std::strlen(name)) + L".bin";
+        const std::wstring path =
+            temp_.Path(L"-vlm-image-" + std::wstring(name, name + std::strlen(name)) + L".bin");
         const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(file, INVALID_HANDLE_VALUE);
@@ -60,19 +58,11 @@ protected:
         EXPECT_TRUE(::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done,
                                 nullptr));
         ::CloseHandle(file);
-        made_.push_back(path);
         return path;
     }
 
-    void TearDown() override
-    {
-        for (const auto& path : made_) {
-            ::DeleteFileW(path.c_str());
-        }
-    }
-
 private:
-    std::vector<std::wstring> made_;
+    WineTempFiles temp_;
 };
 
 VLM_IMAGE_FILE_CASES(RealImageFileCases)
