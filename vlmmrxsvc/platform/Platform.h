@@ -44,6 +44,10 @@ public:
     // Path of `module` (null: the executable), truncated to `capacity` - 1 characters and a
     // terminator; returns the characters copied, `capacity` when truncated, 0 on failure.
     virtual DWORD GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD capacity) = 0;
+    // Loads a module by name (it stays loaded; nothing here frees it). Null on failure.
+    virtual HMODULE LoadLibraryW(const wchar_t* name) = 0;
+    // The address of the export `name` of `module`; null when there is none.
+    virtual FARPROC GetProcAddress(HMODULE module, const char* name) = 0;
 };
 
 // The registry. Keys are opened relative to a root or to another open key.

@@ -65,6 +65,13 @@ public:
     {
         return ::GetModuleFileNameW(module, path, capacity);
     }
+
+    HMODULE LoadLibraryW(const wchar_t* name) override { return ::LoadLibraryW(name); }
+
+    FARPROC GetProcAddress(HMODULE module, const char* name) override
+    {
+        return ::GetProcAddress(module, name);
+    }
 };
 
 }  // namespace
