@@ -4,6 +4,7 @@
 #include "platform/UniqueResource.h"
 
 #include "driver/AltStrFixture.h"
+#include "e2e/E2eSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -210,14 +211,7 @@ protected:
         service_ = CreateDemandService(kServiceName, SERVICE_WIN32_OWN_PROCESS,
                                        L"\"" + BesideThisProgram(L"vlmmrxsvc.exe") + L"\"");
         ASSERT_TRUE(service_) << "CreateServiceW failed: " << ::GetLastError();
-        os::UniqueKey appId;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, kAppIdPath, 0, nullptr, 0, KEY_WRITE,
-                                    nullptr, appId.put(), nullptr),
-                  ERROR_SUCCESS);
-        static constexpr wchar_t kName[] = L"vlmmrxsvc";
-        ASSERT_EQ(::RegSetValueExW(appId.get(), L"LocalService", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(kName), sizeof kName),
-                  ERROR_SUCCESS);
+        e2e::MarkAsService();
     }
 
     SERVICE_STATUS_PROCESS WaitForState(DWORD state) const

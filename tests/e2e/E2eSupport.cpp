@@ -99,4 +99,16 @@ void RemoveEverything()
     ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSettingsPath, KEY_WOW64_32KEY, 0);
 }
 
+void MarkAsService()
+{
+    os::UniqueKey appId;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, kAppIdPath, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                appId.put(), nullptr),
+              ERROR_SUCCESS);
+    static constexpr wchar_t kName[] = L"vlmmrxsvc";
+    ASSERT_EQ(::RegSetValueExW(appId.get(), L"LocalService", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(kName), sizeof kName),
+              ERROR_SUCCESS);
+}
+
 }  // namespace e2e

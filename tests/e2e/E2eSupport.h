@@ -38,6 +38,10 @@ SERVICE_STATUS_PROCESS WaitForState(SC_HANDLE service, DWORD state, Clock::durat
 std::optional<std::wstring> ClassesText(const wchar_t* path, const wchar_t* name);
 bool ClassesKeyExists(const wchar_t* path);
 
+// Writes the AppID's "LocalService" value, as registration does, so that the executable started
+// by the service control manager enters service mode.
+void MarkAsService();
+
 // Stops and deletes the service, removes the AppID keys, the type library and the settings key.
 void RemoveEverything();
 
