@@ -86,6 +86,19 @@ public:
     virtual BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) = 0;
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
                                        const TOKEN_PRIVILEGES* privileges, DWORD size) = 0;
+
+    // Acting as another user on the calling thread. The two entry points are looked up at run
+    // time (GetModuleHandleW and GetProcAddress) in the already loaded "Advapi32": null when the
+    // module is not loaded or lacks the entry point. A found entry point stays valid for the
+    // life of the process.
+    using ImpersonateSelfProc = BOOL(WINAPI*)(SECURITY_IMPERSONATION_LEVEL level);
+    using ImpersonateLoggedOnUserProc = BOOL(WINAPI*)(HANDLE token);
+    virtual ImpersonateSelfProc LookupImpersonateSelf() = 0;
+    virtual ImpersonateLoggedOnUserProc LookupImpersonateLoggedOnUser() = 0;
+    virtual BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) = 0;
+    virtual BOOL RevertToSelf() = 0;
+    // The user the calling thread acts as; `chars` in and out as the call's (terminator included).
+    virtual BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) = 0;
 };
 
 class IServiceControl {
@@ -125,6 +138,51 @@ public:
     virtual BOOL UnmapViewOfFile(const void* view) = 0;
 };
 
+// Other processes: the native process snapshot, opening, modules, memory, the process-status
+// calls. Handles from OpenProcess are kernel handles (UniqueHandle).
+class IProcesses {
+public:
+    virtual ~IProcesses() = default;
+    // NtQuerySystemInformation, looked up at run time in the already loaded "Ntdll"; null when the
+    // module or the entry point is missing. A found entry point stays valid for the life of the
+    // process.
+    using NtQuerySystemInformationProc = NTSTATUS(WINAPI*)(ULONG infoClass, void* buffer,
+                                                           ULONG bytes, ULONG* returned);
+    virtual NtQuerySystemInformationProc LookupNtQuerySystemInformation() = 0;
+    // Null on failure.
+    virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
+    // `bytes` and `needed` in bytes; the main executable comes first.
+    virtual BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes,
+                                    DWORD* needed) = 0;
+    virtual BOOL GetModuleInformation(HANDLE process, HMODULE module, MODULEINFO* info,
+                                      DWORD bytes) = 0;
+    // Characters written without the terminator, 0 on failure; a null module names the main
+    // executable. A name that does not fit is cut and the result is `capacity`.
+    virtual DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name,
+                                       DWORD capacity) = 0;
+    // The device-form name of the file mapped at `address`; as GetModuleFileNameExW otherwise.
+    virtual DWORD GetMappedFileNameW(HANDLE process, void* address, wchar_t* name,
+                                     DWORD capacity) = 0;
+    // Bytes written to `info`; 0 on failure.
+    virtual SIZE_T VirtualQueryEx(HANDLE process, const void* address,
+                                  MEMORY_BASIC_INFORMATION* info, SIZE_T bytes) = 0;
+    virtual BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters,
+                                      DWORD bytes) = 0;
+};
+
+// The network provider, as the user the calling thread acts as sees it. Results are Windows
+// error codes (NO_ERROR on success).
+class INetwork {
+public:
+    virtual ~INetwork() = default;
+    // `bytes` in and out as the call's; the buffer receives the info structure and its text.
+    virtual DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD infoLevel, void* buffer,
+                                        DWORD* bytes) = 0;
+    // `chars` in and out as the call's.
+    virtual DWORD WNetGetConnectionW(const wchar_t* localName, wchar_t* remoteName,
+                                     DWORD* chars) = 0;
+};
+
 // One implementation of every interface of the seam.
 struct Platform {
     IErrors* errors = nullptr;
@@ -135,6 +193,8 @@ struct Platform {
     ISecurity* security = nullptr;
     IServiceControl* serviceControl = nullptr;
     IFiles* files = nullptr;
+    IProcesses* processes = nullptr;
+    INetwork* network = nullptr;
 };
 
 // The implementation in use. On Windows the real one unless a test installed another; in the host
@@ -162,5 +222,7 @@ inline IResources& Resources() { return *Current().resources; }
 inline ISecurity& Security() { return *Current().security; }
 inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
 inline IFiles& Files() { return *Current().files; }
+inline IProcesses& Processes() { return *Current().processes; }
+inline INetwork& Network() { return *Current().network; }
 
 }  // namespace os

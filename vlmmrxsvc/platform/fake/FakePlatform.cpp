@@ -7,8 +7,10 @@ FakePlatform::FakePlatform()
       registry(kernel),
       security(handles, errors),
       files(handles, errors),
+      processes(handles, errors),
+      network(security),
       platform_{&errors, &kernel, &registry, &eventLog, &resources, &security, &serviceControl,
-                &files},
+                &files, &processes, &network},
       installed_(platform_)
 {
 }

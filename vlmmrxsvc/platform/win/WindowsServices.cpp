@@ -48,6 +48,31 @@ public:
                                        const_cast<TOKEN_PRIVILEGES*>(privileges), size, nullptr,
                                        nullptr);
     }
+
+    ImpersonateSelfProc LookupImpersonateSelf() override
+    {
+        return LookUp<ImpersonateSelfProc>(kAdvapi, "ImpersonateSelf");
+    }
+
+    ImpersonateLoggedOnUserProc LookupImpersonateLoggedOnUser() override
+    {
+        return LookUp<ImpersonateLoggedOnUserProc>(kAdvapi, "ImpersonateLoggedOnUser");
+    }
+
+    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override
+    {
+        return ::OpenProcessToken(process, access, token);
+    }
+
+    BOOL RevertToSelf() override { return ::RevertToSelf(); }
+
+    BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) override
+    {
+        return ::GetUserNameW(buffer, chars);
+    }
+
+private:
+    static constexpr const wchar_t* kAdvapi = L"Advapi32";
 };
 
 class WindowsServiceControlImpl final : public IServiceControl {

@@ -1,0 +1,396 @@
+#include "platform/fake/FakeProcesses.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace os::fake {
+namespace {
+
+constexpr DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr ULONGLONG kHighestUserAddress = 0x7FFFFFFEFFFF;
+constexpr ULONGLONG kPageBytes = 0x1000;
+constexpr DWORD kFileInvalid = 1006;  // ERROR_FILE_INVALID: nothing is mapped there
+
+NTSTATUS WINAPI QueryThroughCurrentFake(ULONG infoClass, void* buffer, ULONG bytes,
+                                        ULONG* returned)
+{
+    auto* processes = dynamic_cast<FakeProcesses*>(&os::Processes());
+    if (processes == nullptr) {
+        return FakeProcesses::kStatusInvalidInfoClass;
+    }
+    return processes->NtQuerySystemInformation(infoClass, buffer, bytes, returned);
+}
+
+bool Contains(ULONGLONG base, ULONGLONG size, ULONGLONG address)
+{
+    return address >= base && address - base < size;
+}
+
+ULONGLONG AddressOf(const void* address) { return reinterpret_cast<ULONG_PTR>(address); }
+void* PointerTo(ULONGLONG address) { return reinterpret_cast<void*>(address); }
+
+}  // namespace
+
+FakeProcesses::FakeProcesses(FakeHandleTable& handles, IErrors& errors)
+    : handles_(handles), errors_(errors)
+{
+}
+
+IProcesses::NtQuerySystemInformationProc FakeProcesses::LookupNtQuerySystemInformation()
+{
+    const std::lock_guard lock(mutex_);
+    return queryHidden_ ? nullptr : &QueryThroughCurrentFake;
+}
+
+NTSTATUS FakeProcesses::NtQuerySystemInformation(ULONG infoClass, void* buffer, ULONG bytes,
+                                                 ULONG* returned)
+{
+    const std::lock_guard lock(mutex_);
+    snapshotQuerySizes_.push_back(bytes);
+    if (infoClass != kSystemProcessInformation) {
+        return kStatusInvalidInfoClass;
+    }
+    if (snapshotStatus_ != 0) {
+        return snapshotStatus_;
+    }
+    std::vector<const FakeProcess*> running;
+    for (const auto& process : processes_) {
+        if (!process->exited) {
+            running.push_back(process.get());
+        }
+    }
+    constexpr auto kRecordBytes = static_cast<ULONG>(sizeof(SYSTEM_PROCESS_INFORMATION));
+    const ULONG needed =
+        std::max(snapshotMinimumBytes_, static_cast<ULONG>(running.size()) * kRecordBytes);
+    if (returned != nullptr) {
+        *returned = needed;
+    }
+    if (bytes < needed || buffer == nullptr) {
+        return kStatusInfoLengthMismatch;
+    }
+    auto* records = static_cast<SYSTEM_PROCESS_INFORMATION*>(buffer);
+    std::memset(buffer, 0, running.size() * kRecordBytes);
+    for (std::size_t index = 0; index < running.size(); ++index) {
+        records[index].NextEntryOffset = index + 1 < running.size() ? kRecordBytes : 0;
+        records[index].UniqueProcessId = PointerTo(running[index]->id);
+    }
+    return 0;
+}
+
+std::shared_ptr<FakeProcess> FakeProcesses::Find(DWORD id) const
+{
+    for (const auto& process : processes_) {
+        if (process->id == id && !process->exited) {
+            return process;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<FakeProcess> FakeProcesses::Opened(HANDLE handle, DWORD access) const
+{
+    const auto opened = handles_.Lookup<FakeProcessHandle>(handle);
+    if (opened == nullptr) {
+        errors_.SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if ((opened->access & access) != access) {
+        errors_.SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (opened->process->exited) {
+        errors_.SetLastError(ERROR_PARTIAL_COPY);  // its memory is gone
+        return nullptr;
+    }
+    return opened->process;
+}
+
+HANDLE FakeProcesses::OpenProcess(DWORD access, BOOL, DWORD processId)
+{
+    std::shared_ptr<FakeProcess> process;
+    {
+        const std::lock_guard lock(mutex_);
+        process = Find(processId);
+        if (process == nullptr) {
+            errors_.SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        if (process->openError != ERROR_SUCCESS) {
+            errors_.SetLastError(process->openError);
+            return nullptr;
+        }
+        process->openAccesses.push_back(access);
+    }
+    return handles_.Insert(std::make_shared<FakeProcessHandle>(std::move(process), access));
+}
+
+BOOL FakeProcesses::EnumProcessModules(HANDLE handle, HMODULE* modules, DWORD bytes,
+                                       DWORD* needed)
+{
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, kQueryAccess);
+    if (process == nullptr) {
+        return FALSE;
+    }
+    if (process->moduleListFails) {
+        errors_.SetLastError(ERROR_PARTIAL_COPY);
+        return FALSE;
+    }
+    const std::size_t count = process->modules.size();
+    *needed = static_cast<DWORD>(count * sizeof(HMODULE));
+    const std::size_t fits = std::min<std::size_t>(count, bytes / sizeof(HMODULE));
+    for (std::size_t index = 0; index < fits; ++index) {
+        modules[index] = static_cast<HMODULE>(PointerTo(process->modules[index].base));
+    }
+    return TRUE;
+}
+
+BOOL FakeProcesses::GetModuleInformation(HANDLE handle, HMODULE module, MODULEINFO* info,
+                                         DWORD bytes)
+{
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, kQueryAccess);
+    if (process == nullptr) {
+        return FALSE;
+    }
+    if (bytes < sizeof(MODULEINFO)) {
+        errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    const ULONGLONG base = AddressOf(module);
+    for (const FakeModule& candidate : process->modules) {
+        if (candidate.base == base && process->unreadableModules.count(base) == 0) {
+            info->lpBaseOfDll = PointerTo(candidate.base);
+            info->SizeOfImage = candidate.size;
+            info->EntryPoint = PointerTo(candidate.base);
+            return TRUE;
+        }
+    }
+    errors_.SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+DWORD FakeProcesses::CopyName(const std::wstring& text, wchar_t* name, DWORD capacity)
+{
+    if (capacity == 0) {
+        errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (text.size() < capacity) {
+        std::copy(text.begin(), text.end(), name);
+        name[text.size()] = L'\0';
+        return static_cast<DWORD>(text.size());
+    }
+    // Cut to the capacity, terminator included; the result tells that it was cut.
+    std::copy_n(text.begin(), capacity - 1, name);
+    name[capacity - 1] = L'\0';
+    errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return capacity;
+}
+
+DWORD FakeProcesses::GetModuleFileNameExW(HANDLE handle, HMODULE module, wchar_t* name,
+                                          DWORD capacity)
+{
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, kQueryAccess);
+    if (process == nullptr) {
+        return 0;
+    }
+    if (module == nullptr) {
+        return CopyName(process->imagePath, name, capacity);
+    }
+    for (const FakeModule& candidate : process->modules) {
+        if (candidate.base == AddressOf(module)) {
+            return CopyName(candidate.path, name, capacity);
+        }
+    }
+    errors_.SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+}
+
+DWORD FakeProcesses::GetMappedFileNameW(HANDLE handle, void* address, wchar_t* name,
+                                        DWORD capacity)
+{
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, kQueryAccess);
+    if (process == nullptr) {
+        return 0;
+    }
+    for (const FakeMappedFile& file : process->mappedFiles) {
+        if (Contains(file.base, file.size, AddressOf(address))) {
+            return CopyName(file.devicePath, name, capacity);
+        }
+    }
+    errors_.SetLastError(kFileInvalid);
+    return 0;
+}
+
+SIZE_T FakeProcesses::VirtualQueryEx(HANDLE handle, const void* address,
+                                     MEMORY_BASIC_INFORMATION* info, SIZE_T bytes)
+{
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, PROCESS_QUERY_INFORMATION);
+    if (process == nullptr) {
+        return 0;
+    }
+    const ULONGLONG wanted = AddressOf(address);
+    if (process->memoryQueryFails || wanted > kHighestUserAddress ||
+        bytes < sizeof(MEMORY_BASIC_INFORMATION)) {
+        errors_.SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    *info = MEMORY_BASIC_INFORMATION{};
+    const ULONGLONG page = wanted & ~(kPageBytes - 1);
+    info->BaseAddress = PointerTo(page);
+    const auto describe = [&](ULONGLONG base, ULONGLONG size, DWORD type) {
+        info->AllocationBase = PointerTo(base);
+        info->RegionSize = static_cast<SIZE_T>(base + size - page);
+        info->State = MEM_COMMIT;
+        info->Type = type;
+    };
+    for (const FakeModule& module : process->modules) {
+        if (Contains(module.base, module.size, wanted)) {
+            describe(module.base, module.size, MEM_IMAGE);
+            return sizeof(MEMORY_BASIC_INFORMATION);
+        }
+    }
+    for (const FakeMappedFile& file : process->mappedFiles) {
+        if (Contains(file.base, file.size, wanted)) {
+            describe(file.base, file.size, MEM_MAPPED);
+            return sizeof(MEMORY_BASIC_INFORMATION);
+        }
+    }
+    info->RegionSize = kPageBytes;
+    info->State = MEM_FREE;
+    return sizeof(MEMORY_BASIC_INFORMATION);
+}
+
+BOOL FakeProcesses::GetProcessMemoryInfo(HANDLE handle, PROCESS_MEMORY_COUNTERS* counters,
+                                         DWORD bytes)
+{
+    const std::lock_guard lock(mutex_);
+    const auto opened = handles_.Lookup<FakeProcessHandle>(handle);
+    if (opened == nullptr || (opened->access & kQueryAccess) != kQueryAccess) {
+        errors_.SetLastError(opened == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (bytes < sizeof(PROCESS_MEMORY_COUNTERS)) {
+        errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    *counters = PROCESS_MEMORY_COUNTERS{};
+    counters->cb = sizeof(PROCESS_MEMORY_COUNTERS);
+    counters->PagefileUsage = opened->process->exited ? 0 : opened->process->committedBytes;
+    return TRUE;
+}
+
+void FakeProcesses::AddProcess(DWORD id, const std::wstring& imagePath, const std::wstring& user)
+{
+    auto process = std::make_shared<FakeProcess>();
+    process->id = id;
+    process->user = user;
+    process->imagePath = imagePath;
+    const std::lock_guard lock(mutex_);
+    processes_.push_back(std::move(process));
+}
+
+void FakeProcesses::AddModule(DWORD id, const FakeModule& module)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->modules.push_back(module);
+    }
+}
+
+void FakeProcesses::MapFile(DWORD id, const FakeMappedFile& file)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->mappedFiles.push_back(file);
+    }
+}
+
+void FakeProcesses::SetCommittedBytes(DWORD id, SIZE_T bytes)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->committedBytes = bytes;
+    }
+}
+
+void FakeProcesses::Exit(DWORD id)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->exited = true;
+    }
+}
+
+void FakeProcesses::RefuseOpen(DWORD id, DWORD error)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->openError = error;
+    }
+}
+
+void FakeProcesses::FailModuleList(DWORD id)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->moduleListFails = true;
+    }
+}
+
+void FakeProcesses::FailModuleInformation(DWORD id, ULONGLONG base)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->unreadableModules.insert(base);
+    }
+}
+
+void FakeProcesses::FailMemoryQuery(DWORD id)
+{
+    const std::lock_guard lock(mutex_);
+    if (const auto process = Find(id)) {
+        process->memoryQueryFails = true;
+    }
+}
+
+void FakeProcesses::SetSnapshotMinimumBytes(ULONG bytes)
+{
+    const std::lock_guard lock(mutex_);
+    snapshotMinimumBytes_ = bytes;
+}
+
+void FakeProcesses::FailSnapshot(NTSTATUS status)
+{
+    const std::lock_guard lock(mutex_);
+    snapshotStatus_ = status;
+}
+
+void FakeProcesses::HideNtQuerySystemInformation()
+{
+    const std::lock_guard lock(mutex_);
+    queryHidden_ = true;
+}
+
+std::vector<ULONG> FakeProcesses::SnapshotQuerySizes() const
+{
+    const std::lock_guard lock(mutex_);
+    return snapshotQuerySizes_;
+}
+
+std::vector<DWORD> FakeProcesses::OpenAccesses(DWORD id) const
+{
+    const std::lock_guard lock(mutex_);
+    for (const auto& process : processes_) {
+        if (process->id == id) {
+            return process->openAccesses;
+        }
+    }
+    return {};
+}
+
+}  // namespace os::fake
