@@ -34,6 +34,7 @@ struct FakeFiles::Node {
     DWORD writeError = ERROR_SUCCESS;
     DWORD failingWrites = 0;
     DWORD partialBytes = 0;
+    int reads = 0;
 };
 
 struct FakeFiles::OpenFile final : FakeObject {
@@ -187,6 +188,7 @@ BOOL FakeFiles::ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* done)
         return FALSE;
     }
     const std::lock_guard lock(mutex_);
+    ++open->node->reads;
     const auto& contents = open->node->contents;
     const std::uint64_t available =
         open->position < contents.size() ? contents.size() - open->position : 0;
@@ -434,6 +436,13 @@ int FakeFiles::CreateCount(const std::wstring& path) const
     const std::lock_guard lock(mutex_);
     const auto found = createCounts_.find(Key(path));
     return found == createCounts_.end() ? 0 : found->second;
+}
+
+int FakeFiles::ReadCount(const std::wstring& path) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto node = Find(path);
+    return node == nullptr ? 0 : node->reads;
 }
 
 const void* FakeFiles::MapView(std::vector<BYTE> contents)

@@ -54,6 +54,8 @@ public:
                     DWORD partialBytes = 0);
     // How often CreateFileW was called for `path`.
     int CreateCount(const std::wstring& path) const;
+    // How often ReadFile was called on an open handle of `path`.
+    int ReadCount(const std::wstring& path) const;
     // A view not backed by a file, for owner tests.
     const void* MapView(std::vector<BYTE> contents);
     std::size_t MappedViewCount() const;

@@ -1,0 +1,168 @@
+// Crafted PE files, and the cases of CImageFile that hold wherever the files live: in the fake
+// file system on the host, in real files under Wine. The bytes are laid out here by offset, not
+// with the reader's structures, so that a wrong layout in the reader cannot hide itself.
+#pragma once
+
+#include "image/ImageFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace image_test {
+
+inline constexpr std::size_t kNtHeadersOffset = 0x80;
+inline constexpr std::size_t kLfanewOffset = 0x3C;
+inline constexpr std::size_t kMagicOffset = 24;  // from the NT headers
+inline constexpr std::size_t kPe32BaseOffset = kMagicOffset + 28;
+inline constexpr std::size_t kPe32PlusBaseOffset = kMagicOffset + 24;
+inline constexpr std::size_t kPe32HeadersEnd = kNtHeadersOffset + kMagicOffset + 224;
+inline constexpr std::size_t kPe32PlusHeadersEnd = kNtHeadersOffset + kMagicOffset + 240;
+
+inline constexpr ULONGLONG kBase32 = 0x10000000;
+inline constexpr ULONGLONG kBase64 = 0x2A0000000;
+
+template <typename T>
+void Poke(std::vector<BYTE>& bytes, std::size_t offset, T value)
+{
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// A file that ends right after the optional header of the given width.
+inline std::vector<BYTE> MakeImage(bool pe32Plus, ULONGLONG base)
+{
+    std::vector<BYTE> bytes(pe32Plus ? kPe32PlusHeadersEnd : kPe32HeadersEnd, 0xCC);
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    Poke<std::int32_t>(bytes, kLfanewOffset, kNtHeadersOffset);
+    Poke<std::uint32_t>(bytes, kNtHeadersOffset, 0x00004550);
+    Poke<std::uint16_t>(bytes, kNtHeadersOffset + kMagicOffset, pe32Plus ? 0x20B : 0x10B);
+    if (pe32Plus) {
+        Poke<std::uint64_t>(bytes, kNtHeadersOffset + kPe32PlusBaseOffset, base);
+    } else {
+        Poke<std::uint32_t>(bytes, kNtHeadersOffset + kPe32BaseOffset,
+                            static_cast<std::uint32_t>(base));
+    }
+    return bytes;
+}
+
+inline std::vector<BYTE> WithLfanew(std::vector<BYTE> bytes, std::int32_t lfanew)
+{
+    Poke(bytes, kLfanewOffset, lfanew);
+    return bytes;
+}
+
+inline std::vector<BYTE> CutTo(std::vector<BYTE> bytes, std::size_t size)
+{
+    bytes.resize(size);
+    return bytes;
+}
+
+inline std::vector<BYTE> Padded(std::vector<BYTE> bytes, std::size_t size)
+{
+    bytes.resize(size, 0);
+    return bytes;
+}
+
+// A valid signature in the last eight bytes, pointed to by e_lfanew: what follows it is missing.
+inline std::vector<BYTE> SignatureInTheLastBytes(std::vector<BYTE> bytes)
+{
+    const auto offset = bytes.size();
+    bytes.insert(bytes.end(), {'P', 'E', 0, 0, 0x64, 0x86, 1, 0});
+    return WithLfanew(std::move(bytes), static_cast<std::int32_t>(offset));
+}
+
+struct CraftedImage {
+    const char* name;
+    std::vector<BYTE> bytes;
+    bool pe32Plus;    // what IsPE32Plus answers
+    ULONGLONG base;   // what the reader it selects answers; 0 means both readers answer 0
+};
+
+inline std::vector<CraftedImage> CraftedImages()
+{
+    const auto plus = MakeImage(true, kBase64);
+    const auto plain = MakeImage(false, kBase32);
+    const auto size = static_cast<std::int32_t>(plus.size());
+    auto badMagic = plus;
+    badMagic[1] = 'Y';
+    auto badSignature = plus;
+    badSignature[kNtHeadersOffset + 3] = 1;
+    return {
+        {"Pe32PlusWithSections", Padded(plus, 0x400), true, kBase64},
+        {"Pe32PlusEndingAtItsOptionalHeader", plus, true, kBase64},
+        {"Pe32", Padded(plain, 0x400), false, kBase32},
+        {"Pe32EndingAtItsOptionalHeader", plain, false, kBase32},
+        {"NoMz", badMagic, false, 0},
+        // The Magic still says PE32+; only the reader looks at the signature.
+        {"BadNtSignature", badSignature, true, 0},
+        {"NtHeadersPastTheEnd", WithLfanew(plus, size + 16), false, 0},
+        {"NtHeadersAtTheEnd", WithLfanew(plus, size), false, 0},
+        {"NtHeadersInTheLastBytes", SignatureInTheLastBytes(plus), false, 0},
+        {"NegativeLfanew", WithLfanew(plus, -4), false, 0},
+        {"MostNegativeLfanew", WithLfanew(plus, INT32_MIN), false, 0},
+        {"Pe32PlusOptionalHeaderCutByOneByte", CutTo(plus, plus.size() - 1), false, 0},
+        // Long enough for a PE32 header, but the Magic announces a longer one: not a PE32 base.
+        {"Pe32PlusCutToThePe32Length", CutTo(plus, kPe32HeadersEnd), false, 0},
+        {"Pe32OptionalHeaderCutByOneByte", CutTo(plain, plain.size() - 1), false, 0},
+        {"FileHeaderCut", CutTo(plus, kNtHeadersOffset + 10), false, 0},
+        {"DosHeaderOnly", CutTo(plus, 64), false, 0},
+        {"ShorterThanADosHeader", CutTo(plus, 40), false, 0},
+    };
+}
+
+}  // namespace image_test
+
+// A fixture derived from ImageFileCases says where a crafted file is put; VLM_IMAGE_FILE_CASES
+// instantiates the cases for it.
+class ImageFileCases : public ::testing::Test {
+protected:
+    // Puts `bytes` into a file of its own and returns its path.
+    virtual std::wstring Stage(const char* name, const std::vector<BYTE>& bytes) = 0;
+
+    void ReadEveryCraftedImage()
+    {
+        for (const auto& image : image_test::CraftedImages()) {
+            SCOPED_TRACE(image.name);
+            const std::wstring path = Stage(image.name, image.bytes);
+            CImageFile file;
+            ASSERT_TRUE(file.Open(path.c_str(), true));
+            EXPECT_EQ(file.IsPE32Plus(), image.pe32Plus);
+            const ULONGLONG base =
+                image.pe32Plus ? file.ReadImageBase64() : file.ReadImageBase32();
+            EXPECT_EQ(base, image.base);
+            if (image.base == 0) {
+                EXPECT_EQ(file.ReadImageBase32(), 0u);
+                EXPECT_EQ(file.ReadImageBase64(), 0u);
+            }
+        }
+    }
+
+    void ReadWithoutAMapping()
+    {
+        const std::wstring path = Stage("unmapped", image_test::MakeImage(true, image_test::kBase64));
+        CImageFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), false));
+        EXPECT_FALSE(file.IsPE32Plus());  // it reads the view, and there is none
+        EXPECT_EQ(file.ReadImageBase64(), image_test::kBase64);
+    }
+
+    void RefuseAnEmptyFileForMappingOnly()
+    {
+        const std::wstring path = Stage("empty", {});
+        CImageFile file;
+        EXPECT_FALSE(file.Open(path.c_str(), true));
+        EXPECT_EQ(file.ReadImageBase32(), 0u);
+        ASSERT_TRUE(file.Open(path.c_str(), false));
+        EXPECT_EQ(file.ReadImageBase32(), 0u);
+        EXPECT_EQ(file.ReadImageBase64(), 0u);
+    }
+};
+
+#define VLM_IMAGE_FILE_CASES(Fixture)                                                              \
+    TEST_F(Fixture, ReadsThePreferredBaseOfEveryCraftedFileOrZero) { ReadEveryCraftedImage(); }   \
+    TEST_F(Fixture, ReadsWithoutAMappingButCannotTellTheWidth) { ReadWithoutAMapping(); }         \
+    TEST_F(Fixture, RefusesToMapAnEmptyFile) { RefuseAnEmptyFileForMappingOnly(); }
