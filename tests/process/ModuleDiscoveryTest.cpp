@@ -82,7 +82,7 @@ TEST_F(ModuleDiscoveryTest, PassesOverModulesThatCannotBeExamined)
     const Found missing = AddRelocated(L"C:\\lib\\missing.dll");
     fake.files.Remove(missing.path);
     const Found unloaded = AddRelocated(L"C:\\lib\\unloaded.dll");
-    fake.processes.FailModuleInformation(kProcessId, unloaded.loadBase);
+    fake.processes.FailModuleName(kProcessId, unloaded.loadBase);
     AddImage(L"C:\\lib\\sizeless.dll", kPreferred);
     fake.processes.AddModule(kProcessId, {0x30000000, 0, L"C:\\lib\\sizeless.dll"});
 

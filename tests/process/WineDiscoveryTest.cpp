@@ -1,12 +1,14 @@
 // Discovery, impersonation and the snapshot against real processes: a victim that loads two
 // libraries built with the same preferred base, so that the loader relocates the second.
 #include "process/Impersonate.h"
+#include "process/LoadedModules.h"
 #include "process/ProcessOpt.h"
 #include "service/ServiceModule.h"
 #include "service/StopEvent.h"
 #include "worker/ProcessSnapshot.h"
 
 #include <gtest/gtest.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -168,6 +170,46 @@ TEST_F(WineDiscoveryTest, FindsExactlyTheRelocatedLibraryWithTheFirstAsItsOccupa
     const std::wstring occupant = found[0]->GetOccupantName(process.processHandle.get());
     EXPECT_TRUE(SameText(occupant, Beside(L"vlm_victim_first.dll"))) << occupant;
     EXPECT_GT(process.GetPagefileUsage(), 0u);
+}
+
+// The modules as the process-status calls list them, one call per answer.
+std::vector<LoadedModule> ListThroughProcessStatus(HANDLE process)
+{
+    DWORD needed = 0;
+    std::vector<HMODULE> handles(1024);
+    EXPECT_TRUE(::EnumProcessModules(process, handles.data(),
+                                     static_cast<DWORD>(handles.size() * sizeof(HMODULE)),
+                                     &needed));
+    handles.resize(needed / sizeof(HMODULE));
+    std::vector<LoadedModule> modules;
+    for (const HMODULE handle : handles) {
+        MODULEINFO information{};
+        EXPECT_TRUE(::GetModuleInformation(process, handle, &information, sizeof information));
+        wchar_t name[MAX_PATH + 1] = {};
+        EXPECT_NE(::GetModuleFileNameExW(process, handle, name, MAX_PATH), 0u);
+        modules.push_back({reinterpret_cast<ULONG_PTR>(information.lpBaseOfDll),
+                           information.SizeOfImage, name});
+    }
+    return modules;
+}
+
+TEST_F(WineDiscoveryTest, ReadsTheModulesTheProcessStatusCallsList)
+{
+    Victim victim(L"");
+    ASSERT_TRUE(victim.reported);
+    for (const DWORD id : {victim.id, ::GetCurrentProcessId()}) {
+        const os::UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, id));
+        ASSERT_TRUE(process);
+        const std::vector<LoadedModule> expected = ListThroughProcessStatus(process.get());
+        const std::vector<LoadedModule> read = ReadLoadedModules(process.get());
+        ASSERT_EQ(read.size(), expected.size());
+        ASSERT_GT(read.size(), 3u);
+        for (std::size_t index = 0; index < read.size(); ++index) {
+            EXPECT_EQ(read[index].base, expected[index].base);
+            EXPECT_EQ(read[index].size, expected[index].size);
+            EXPECT_EQ(read[index].path, expected[index].path);
+        }
+    }
 }
 
 TEST_F(WineDiscoveryTest, NamesADataFileMappedAtThePreferredBaseInDeviceForm)

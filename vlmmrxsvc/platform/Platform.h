@@ -151,11 +151,14 @@ public:
     virtual NtQuerySystemInformationProc LookupNtQuerySystemInformation() = 0;
     // Null on failure.
     virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
-    // `bytes` and `needed` in bytes; the main executable comes first.
-    virtual BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes,
-                                    DWORD* needed) = 0;
-    virtual BOOL GetModuleInformation(HANDLE process, HMODULE module, MODULEINFO* info,
-                                      DWORD bytes) = 0;
+    // NtQueryInformationProcess, looked up as NtQuerySystemInformation.
+    using NtQueryInformationProcessProc = NTSTATUS(WINAPI*)(HANDLE process, ULONG infoClass,
+                                                            void* info, ULONG bytes,
+                                                            ULONG* returned);
+    virtual NtQueryInformationProcessProc LookupNtQueryInformationProcess() = 0;
+    // Copies `bytes` from `address` in the process; `read` (may be null) receives the count.
+    virtual BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer,
+                                   SIZE_T bytes, SIZE_T* read) = 0;
     // Characters written without the terminator, 0 on failure; a null module names the main
     // executable. A name that does not fit is cut and the result is `capacity`.
     virtual DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name,

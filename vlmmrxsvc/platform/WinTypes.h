@@ -233,6 +233,7 @@ inline constexpr DWORD PROCESS_SET_INFORMATION = 0x0200;
 inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_PARTIAL_COPY = 299;
+inline constexpr DWORD ERROR_NOACCESS = 998;
 inline constexpr DWORD ERROR_NO_TOKEN = 1008;
 inline constexpr DWORD MEM_COMMIT = 0x1000;
 inline constexpr DWORD MEM_FREE = 0x10000;
@@ -273,10 +274,13 @@ struct SYSTEM_PROCESS_INFORMATION {
     LONGLONG Reserved7[6];
 };
 
-struct MODULEINFO {
-    void* lpBaseOfDll;
-    DWORD SizeOfImage;
-    void* EntryPoint;
+struct PROCESS_BASIC_INFORMATION {
+    NTSTATUS ExitStatus;
+    void* PebBaseAddress;
+    ULONG_PTR AffinityMask;
+    KPRIORITY BasePriority;
+    ULONG_PTR UniqueProcessId;
+    ULONG_PTR InheritedFromUniqueProcessId;
 };
 
 struct PROCESS_MEMORY_COUNTERS {

@@ -2,28 +2,16 @@
 // written in their files.
 #include "image/ImageFile.h"
 #include "platform/Platform.h"
+#include "process/LoadedModules.h"
 #include "process/ProcessOpt.h"
-#include "process/ProcessPaths.h"
 #include "service/StopEvent.h"
 #include "service/Waits.h"
 
-#include <algorithm>
-#include <new>
 #include <optional>
 
 namespace {
 
-// The module list is read again while its size changes between the query and the read; a
-// process that keeps loading and unloading modules is examined with the list read last.
-constexpr int kModuleListReads = 16;
 constexpr DWORD kProbeFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-
-ULONGLONG AddressOf(const void* address) { return reinterpret_cast<ULONG_PTR>(address); }
-
-DWORD BytesOf(const std::vector<HMODULE>& list)
-{
-    return static_cast<DWORD>(list.size() * sizeof(HMODULE));
-}
 
 // Opens nothing but the file's metadata: named pipes, devices and other files that are not on a
 // disk are never examined.
@@ -46,30 +34,6 @@ std::optional<ULONGLONG> ReadPreferredBase(const wchar_t* path)
 
 }  // namespace
 
-std::vector<HMODULE> CProcessOpt::ReadModuleList() const
-{
-    HMODULE scratch = nullptr;
-    DWORD needed = 0;
-    if (os::Processes().EnumProcessModules(processHandle.get(), &scratch, 1, &needed) == FALSE) {
-        return {};
-    }
-    std::vector<HMODULE> list;
-    for (int read = 0; read < kModuleListReads && needed != BytesOf(list); ++read) {
-        try {
-            list.assign(needed / sizeof(HMODULE), nullptr);
-        } catch (const std::bad_alloc&) {
-            return {};
-        }
-        if (os::Processes().EnumProcessModules(processHandle.get(), list.data(), BytesOf(list),
-                                               &needed) == FALSE) {
-            return {};
-        }
-    }
-    // Slots past what the last read filled name nothing.
-    list.resize(std::min<std::size_t>(list.size(), needed / sizeof(HMODULE)));
-    return list;
-}
-
 void CProcessOpt::WaitBeforeModule() const
 {
     const HANDLE handles[] = {stopEvent.get()};
@@ -78,31 +42,23 @@ void CProcessOpt::WaitBeforeModule() const
     }
 }
 
-void CProcessOpt::ExamineModule(HMODULE module)
+void CProcessOpt::ExamineModule(const LoadedModule& module)
 {
-    // A module that unloaded since the list was read has no information any more.
-    MODULEINFO information{};
-    if (os::Processes().GetModuleInformation(processHandle.get(), module, &information,
-                                             sizeof information) == FALSE ||
-        information.SizeOfImage == 0) {
-        return;
-    }
-    PathBuffer path{};
-    const DWORD length = QueryModuleFileName(processHandle.get(), module, path);
-    if (length == 0 || length >= kImagePathCharacters || !IsDiskFile(path.data())) {
+    // A path of kImagePathCharacters or more, or one that could not be read, is left empty.
+    if (module.size == 0 || module.path.empty() || !IsDiskFile(module.path.c_str())) {
         return;
     }
     // A file that cannot be read has no preferred base of its own to compare.
-    const std::optional<ULONGLONG> preferredBase = ReadPreferredBase(path.data());
-    if (!preferredBase || *preferredBase == AddressOf(information.lpBaseOfDll)) {
+    const std::optional<ULONGLONG> preferredBase = ReadPreferredBase(module.path.c_str());
+    if (!preferredBase || *preferredBase == module.base) {
         return;
     }
     auto record = std::make_unique<CModuleOpt>();
     record->processId = processId;
-    record->loadBase = AddressOf(module);
+    record->loadBase = module.base;
     record->preferredBase = *preferredBase;
     // A path that stays unreachable is recorded as the process reported it.
-    static_cast<void>(record->SetPath(path.data()));
+    static_cast<void>(record->SetPath(module.path.c_str()));
     modules.push_back(std::move(record));
 }
 
@@ -118,7 +74,8 @@ std::vector<CModuleOpt*> CProcessOpt::ModuleRecords() const
 
 std::vector<CModuleOpt*> CProcessOpt::EnumerateModules()
 {
-    for (const HMODULE module : ReadModuleList()) {
+    // The list as it is now; a module that unloads later is still examined by its file.
+    for (const LoadedModule& module : ReadLoadedModules(processHandle.get())) {
         WaitBeforeModule();
         ExamineModule(module);
     }

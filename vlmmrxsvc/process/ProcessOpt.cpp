@@ -5,7 +5,8 @@
 #include "process/ProcessPaths.h"
 #include "service/StopEvent.h"
 
-CProcessOpt::CProcessOpt(DWORD moduleWaitMs) : stopEvent(OpenStopEvent()), moduleWaitMs_(moduleWaitMs)
+CProcessOpt::CProcessOpt(DWORD moduleWaitMs)
+    : stopEvent(OpenStopEvent()), moduleWaitMs_(moduleWaitMs)
 {
 }
 

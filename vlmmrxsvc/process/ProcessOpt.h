@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/UniqueResource.h"
+#include "process/LoadedModules.h"
 #include "process/ModuleOpt.h"
 
 #include <memory>
@@ -55,10 +56,9 @@ public:
     os::UniqueHandle stopEvent;
 
 private:
-    std::vector<HMODULE> ReadModuleList() const;
     // Throws the stop text when the stop event is signalled during the wait.
     void WaitBeforeModule() const;
-    void ExamineModule(HMODULE module);
+    void ExamineModule(const LoadedModule& module);
     std::vector<CModuleOpt*> ModuleRecords() const;
 
     DWORD moduleWaitMs_;

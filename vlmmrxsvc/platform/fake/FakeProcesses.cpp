@@ -1,7 +1,10 @@
 #include "platform/fake/FakeProcesses.h"
 
+#include "platform/LoaderLayout.h"
+
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace os::fake {
 namespace {
@@ -19,6 +22,68 @@ NTSTATUS WINAPI QueryThroughCurrentFake(ULONG infoClass, void* buffer, ULONG byt
         return FakeProcesses::kStatusInvalidInfoClass;
     }
     return processes->NtQuerySystemInformation(infoClass, buffer, bytes, returned);
+}
+
+NTSTATUS WINAPI QueryProcessThroughCurrentFake(HANDLE process, ULONG infoClass, void* info,
+                                               ULONG bytes, ULONG* returned)
+{
+    auto* processes = dynamic_cast<FakeProcesses*>(&os::Processes());
+    if (processes == nullptr) {
+        return FakeProcesses::kStatusInvalidInfoClass;
+    }
+    return processes->NtQueryInformationProcess(process, infoClass, info, bytes, returned);
+}
+
+// The process's memory: its loader's data, one record per module and the records' names, each
+// at an address of its own.
+using Memory = std::map<ULONGLONG, std::vector<BYTE>>;
+
+constexpr ULONGLONG kLdrAddress = FakeProcesses::kPebAddress + 0x1000;
+constexpr ULONGLONG kRecordsAddress = FakeProcesses::kPebAddress + 0x2000;
+constexpr ULONGLONG kRecordStride = 0x100;
+constexpr ULONGLONG kNamesAddress = FakeProcesses::kPebAddress + 0x100000;
+constexpr ULONGLONG kNameStride = 0x1000;
+
+template <typename T>
+void Put(std::vector<BYTE>& bytes, std::size_t offset, T value)
+{
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+Memory LoaderMemory(const FakeProcess& process)
+{
+    Memory memory;
+    std::vector<BYTE>& peb = memory[FakeProcesses::kPebAddress];
+    peb.assign(kRecordStride, 0);
+    Put<ULONGLONG>(peb, loader::kPebLdr, kLdrAddress);
+
+    const std::size_t count = process.modules.size();
+    const ULONGLONG head = kLdrAddress + loader::kLdrInLoadOrderList;
+    const auto record = [&](std::size_t index) {
+        return index < count ? kRecordsAddress + index * kRecordStride : head;
+    };
+    std::vector<BYTE>& ldr = memory[kLdrAddress];
+    ldr.assign(kRecordStride, 0);
+    Put<ULONGLONG>(ldr, loader::kLdrInLoadOrderList, record(0));
+    Put<ULONGLONG>(ldr, loader::kLdrInLoadOrderList + sizeof(ULONGLONG),
+                   count == 0 ? head : record(count - 1));
+    for (std::size_t index = 0; index < count; ++index) {
+        const FakeModule& module = process.modules[index];
+        const ULONGLONG name = kNamesAddress + index * kNameStride;
+        std::vector<BYTE>& entry = memory[record(index)];
+        entry.assign(kRecordStride, 0);
+        Put<ULONGLONG>(entry, loader::kEntryInLoadOrderLinks, record(index + 1));
+        Put<ULONGLONG>(entry, loader::kEntryDllBase, module.base);
+        Put<DWORD>(entry, loader::kEntrySizeOfImage, module.size);
+        Put<WORD>(entry, loader::kEntryFullDllName,
+                  static_cast<WORD>(module.path.size() * sizeof(wchar_t)));
+        Put<ULONGLONG>(entry, loader::kEntryFullDllNameBuffer, name);
+        if (process.unreadableNames.count(module.base) == 0) {
+            const auto* text = reinterpret_cast<const BYTE*>(module.path.c_str());
+            memory[name].assign(text, text + (module.path.size() + 1) * sizeof(wchar_t));
+        }
+    }
+    return memory;
 }
 
 bool Contains(ULONGLONG base, ULONGLONG size, ULONGLONG address)
@@ -77,6 +142,74 @@ NTSTATUS FakeProcesses::NtQuerySystemInformation(ULONG infoClass, void* buffer, 
     return 0;
 }
 
+IProcesses::NtQueryInformationProcessProc FakeProcesses::LookupNtQueryInformationProcess()
+{
+    return &QueryProcessThroughCurrentFake;
+}
+
+NTSTATUS FakeProcesses::NtQueryInformationProcess(HANDLE handle, ULONG infoClass, void* info,
+                                                  ULONG bytes, ULONG* returned)
+{
+    constexpr NTSTATUS kInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+    constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+    if (infoClass != loader::kProcessBasicInformation) {
+        return kStatusInvalidInfoClass;
+    }
+    if (bytes < sizeof(PROCESS_BASIC_INFORMATION)) {
+        return kStatusInfoLengthMismatch;
+    }
+    const auto opened = handles_.Lookup<FakeProcessHandle>(handle);
+    if (opened == nullptr) {
+        return kInvalidHandle;
+    }
+    if ((opened->access & PROCESS_QUERY_INFORMATION) == 0) {
+        return kAccessDenied;
+    }
+    auto* basic = static_cast<PROCESS_BASIC_INFORMATION*>(info);
+    *basic = PROCESS_BASIC_INFORMATION{};
+    basic->PebBaseAddress = static_cast<decltype(basic->PebBaseAddress)>(PointerTo(kPebAddress));
+    basic->UniqueProcessId = opened->process->id;
+    if (returned != nullptr) {
+        *returned = sizeof(PROCESS_BASIC_INFORMATION);
+    }
+    return 0;
+}
+
+BOOL FakeProcesses::ReadProcessMemory(HANDLE handle, const void* address, void* buffer,
+                                      SIZE_T bytes, SIZE_T* read)
+{
+    if (read != nullptr) {
+        *read = 0;
+    }
+    const std::lock_guard lock(mutex_);
+    const auto process = Opened(handle, PROCESS_VM_READ);
+    if (process == nullptr) {
+        return FALSE;
+    }
+    if (process->moduleListFails) {
+        errors_.SetLastError(ERROR_PARTIAL_COPY);
+        return FALSE;
+    }
+    const Memory memory = LoaderMemory(*process);
+    const ULONGLONG wanted = AddressOf(address);
+    auto region = memory.upper_bound(wanted);
+    if (region == memory.begin()) {
+        errors_.SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    --region;
+    const ULONGLONG offset = wanted - region->first;
+    if (offset >= region->second.size() || bytes > region->second.size() - offset) {
+        errors_.SetLastError(offset >= region->second.size() ? ERROR_NOACCESS : ERROR_PARTIAL_COPY);
+        return FALSE;
+    }
+    std::memcpy(buffer, region->second.data() + offset, bytes);
+    if (read != nullptr) {
+        *read = bytes;
+    }
+    return TRUE;
+}
+
 std::shared_ptr<FakeProcess> FakeProcesses::Find(DWORD id) const
 {
     for (const auto& process : processes_) {
@@ -124,52 +257,6 @@ HANDLE FakeProcesses::OpenProcess(DWORD access, BOOL, DWORD processId)
     return handles_.Insert(std::make_shared<FakeProcessHandle>(std::move(process), access));
 }
 
-BOOL FakeProcesses::EnumProcessModules(HANDLE handle, HMODULE* modules, DWORD bytes,
-                                       DWORD* needed)
-{
-    const std::lock_guard lock(mutex_);
-    const auto process = Opened(handle, kQueryAccess);
-    if (process == nullptr) {
-        return FALSE;
-    }
-    if (process->moduleListFails) {
-        errors_.SetLastError(ERROR_PARTIAL_COPY);
-        return FALSE;
-    }
-    const std::size_t count = process->modules.size();
-    *needed = static_cast<DWORD>(count * sizeof(HMODULE));
-    const std::size_t fits = std::min<std::size_t>(count, bytes / sizeof(HMODULE));
-    for (std::size_t index = 0; index < fits; ++index) {
-        modules[index] = static_cast<HMODULE>(PointerTo(process->modules[index].base));
-    }
-    return TRUE;
-}
-
-BOOL FakeProcesses::GetModuleInformation(HANDLE handle, HMODULE module, MODULEINFO* info,
-                                         DWORD bytes)
-{
-    const std::lock_guard lock(mutex_);
-    const auto process = Opened(handle, kQueryAccess);
-    if (process == nullptr) {
-        return FALSE;
-    }
-    if (bytes < sizeof(MODULEINFO)) {
-        errors_.SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    const ULONGLONG base = AddressOf(module);
-    for (const FakeModule& candidate : process->modules) {
-        if (candidate.base == base && process->unreadableModules.count(base) == 0) {
-            info->lpBaseOfDll = PointerTo(candidate.base);
-            info->SizeOfImage = candidate.size;
-            info->EntryPoint = PointerTo(candidate.base);
-            return TRUE;
-        }
-    }
-    errors_.SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-}
-
 DWORD FakeProcesses::CopyName(const std::wstring& text, wchar_t* name, DWORD capacity)
 {
     if (capacity == 0) {
@@ -194,6 +281,10 @@ DWORD FakeProcesses::GetModuleFileNameExW(HANDLE handle, HMODULE module, wchar_t
     const std::lock_guard lock(mutex_);
     const auto process = Opened(handle, kQueryAccess);
     if (process == nullptr) {
+        return 0;
+    }
+    if (process->moduleListFails) {  // the name is read from the loader's records
+        errors_.SetLastError(ERROR_PARTIAL_COPY);
         return 0;
     }
     if (module == nullptr) {
@@ -342,11 +433,11 @@ void FakeProcesses::FailModuleList(DWORD id)
     }
 }
 
-void FakeProcesses::FailModuleInformation(DWORD id, ULONGLONG base)
+void FakeProcesses::FailModuleName(DWORD id, ULONGLONG base)
 {
     const std::lock_guard lock(mutex_);
     if (const auto process = Find(id)) {
-        process->unreadableModules.insert(base);
+        process->unreadableNames.insert(base);
     }
 }
 

@@ -42,7 +42,7 @@ struct FakeProcess {
     DWORD openError = ERROR_SUCCESS;
     bool moduleListFails = false;
     bool memoryQueryFails = false;
-    std::set<ULONGLONG> unreadableModules;  // GetModuleInformation fails for these bases
+    std::set<ULONGLONG> unreadableNames;  // of the modules at these bases
     std::vector<DWORD> openAccesses;
 };
 
@@ -61,15 +61,16 @@ public:
     static constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
     static constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
     static constexpr ULONG kSystemProcessInformation = 5;
+    static constexpr ULONGLONG kPebAddress = 0x7FFE00000000;  // where the loader's records lie
 
     FakeProcesses(FakeHandleTable& handles, IErrors& errors);
 
     NtQuerySystemInformationProc LookupNtQuerySystemInformation() override;
     HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
-    BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes,
-                            DWORD* needed) override;
-    BOOL GetModuleInformation(HANDLE process, HMODULE module, MODULEINFO* info,
-                              DWORD bytes) override;
+    NtQueryInformationProcessProc LookupNtQueryInformationProcess() override;
+    // The process's memory holds its loader's records (LoaderLayout.h) and nothing else.
+    BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer, SIZE_T bytes,
+                           SIZE_T* read) override;
     DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name,
                                DWORD capacity) override;
     DWORD GetMappedFileNameW(HANDLE process, void* address, wchar_t* name,
@@ -82,6 +83,9 @@ public:
     // What the entry point that LookupNtQuerySystemInformation gives does.
     NTSTATUS NtQuerySystemInformation(ULONG infoClass, void* buffer, ULONG bytes,
                                       ULONG* returned);
+    // What the entry point that LookupNtQueryInformationProcess gives does.
+    NTSTATUS NtQueryInformationProcess(HANDLE process, ULONG infoClass, void* info, ULONG bytes,
+                                       ULONG* returned);
 
     // Test controls. Processes appear in the snapshot in the order they were added.
     void AddProcess(DWORD id, const std::wstring& imagePath,
@@ -94,9 +98,10 @@ public:
     // process.
     void Exit(DWORD id);
     void RefuseOpen(DWORD id, DWORD error = ERROR_ACCESS_DENIED);
+    // The process's memory cannot be read (it is starting or ending).
     void FailModuleList(DWORD id);
-    // GetModuleInformation fails for the module at `base` (it unloaded after the list was read).
-    void FailModuleInformation(DWORD id, ULONGLONG base);
+    // The name of the module at `base` cannot be read (it unloaded while its record was read).
+    void FailModuleName(DWORD id, ULONGLONG base);
     void FailMemoryQuery(DWORD id);
     // Queries with a buffer below `bytes` fail with kStatusInfoLengthMismatch.
     void SetSnapshotMinimumBytes(ULONG bytes);

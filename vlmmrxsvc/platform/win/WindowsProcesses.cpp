@@ -16,15 +16,15 @@ public:
         return ::OpenProcess(access, inherit, processId);
     }
 
-    BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed) override
+    NtQueryInformationProcessProc LookupNtQueryInformationProcess() override
     {
-        return ::EnumProcessModules(process, modules, bytes, needed);
+        return LookUp<NtQueryInformationProcessProc>(L"Ntdll", "NtQueryInformationProcess");
     }
 
-    BOOL GetModuleInformation(HANDLE process, HMODULE module, MODULEINFO* info,
-                              DWORD bytes) override
+    BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer, SIZE_T bytes,
+                           SIZE_T* read) override
     {
-        return ::GetModuleInformation(process, module, info, bytes);
+        return ::ReadProcessMemory(process, address, buffer, bytes, read);
     }
 
     DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name,
