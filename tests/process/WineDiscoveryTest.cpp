@@ -5,6 +5,7 @@
 #include "process/ProcessOpt.h"
 #include "service/ServiceModule.h"
 #include "service/StopEvent.h"
+#include "victim/Beside.h"
 #include "worker/ProcessSnapshot.h"
 
 #include <gtest/gtest.h>
@@ -22,15 +23,6 @@ constexpr ULONGLONG kLibraryBase = 0x180000000;
 constexpr DWORD kReportWaitMs = 30000;
 constexpr DWORD kPollMs = 10;
 constexpr DWORD kEndWaitMs = 10000;
-
-std::wstring Beside(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    directory.resize(directory.find_last_of(L'\\') + 1);
-    return directory + name;
-}
 
 bool SameText(const std::wstring& left, const std::wstring& right)
 {

@@ -5,6 +5,8 @@
 // and lives until its standard input ends (or two minutes pass, so that it never lingers).
 //   vlm_victim.exe                 the two libraries
 //   vlm_victim.exe map <data file>  the data file mapped at the libraries' preferred base first
+#include "Beside.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -15,15 +17,6 @@ namespace {
 
 constexpr ULONG_PTR kLibraryBase = 0x180000000;
 constexpr DWORD kLifetimeMs = 120000;
-
-std::wstring Beside(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    directory.resize(directory.find_last_of(L'\\') + 1);
-    return directory + name;
-}
 
 void* MapAtLibraryBase(const wchar_t* dataFile)
 {

@@ -17,10 +17,18 @@ wchar_t Letter(const wchar_t* path) { return static_cast<wchar_t>(std::towupper(
 
 }  // namespace
 
-const FakeNetwork::Drive* FakeNetwork::Find(const wchar_t* path) const
+DWORD FakeNetwork::Find(const wchar_t* path, Drive& drive) const
 {
+    if (!HasDrive(path)) {
+        return ERROR_BAD_DEVICE;
+    }
+    const std::lock_guard lock(mutex_);
     const auto found = drives_.find({security_.ThreadUser(), Letter(path)});
-    return found == drives_.end() ? nullptr : &found->second;
+    if (found == drives_.end()) {
+        return ERROR_NOT_CONNECTED;
+    }
+    drive = found->second;
+    return NO_ERROR;
 }
 
 DWORD FakeNetwork::WNetGetUniversalNameW(const wchar_t* localPath, DWORD infoLevel, void* buffer,
@@ -29,18 +37,14 @@ DWORD FakeNetwork::WNetGetUniversalNameW(const wchar_t* localPath, DWORD infoLev
     if (infoLevel != UNIVERSAL_NAME_INFO_LEVEL) {
         return kInvalidLevel;
     }
-    if (!HasDrive(localPath)) {
-        return ERROR_BAD_DEVICE;
+    Drive drive;
+    if (const DWORD error = Find(localPath, drive); error != NO_ERROR) {
+        return error;
     }
-    const std::lock_guard lock(mutex_);
-    const Drive* drive = Find(localPath);
-    if (drive == nullptr) {
-        return ERROR_NOT_CONNECTED;
-    }
-    if (!drive->connected) {
+    if (!drive.connected) {
         return ERROR_CONNECTION_UNAVAIL;
     }
-    const std::wstring universal = drive->remote + (localPath + 2);
+    const std::wstring universal = drive.remote + (localPath + 2);
     const auto textBytes = static_cast<DWORD>((universal.size() + 1) * sizeof(wchar_t));
     const auto needed = static_cast<DWORD>(sizeof(UNIVERSAL_NAME_INFOW)) + textBytes;
     if (buffer == nullptr || *bytes < needed) {
@@ -57,22 +61,18 @@ DWORD FakeNetwork::WNetGetUniversalNameW(const wchar_t* localPath, DWORD infoLev
 
 DWORD FakeNetwork::WNetGetConnectionW(const wchar_t* localName, wchar_t* remoteName, DWORD* chars)
 {
-    if (!HasDrive(localName)) {
-        return ERROR_BAD_DEVICE;
+    Drive drive;
+    if (const DWORD error = Find(localName, drive); error != NO_ERROR) {
+        return error;
     }
-    const std::lock_guard lock(mutex_);
-    const Drive* drive = Find(localName);
-    if (drive == nullptr) {
-        return ERROR_NOT_CONNECTED;
-    }
-    const auto needed = static_cast<DWORD>(drive->remote.size() + 1);
+    const auto needed = static_cast<DWORD>(drive.remote.size() + 1);
     if (remoteName == nullptr || *chars < needed) {
         *chars = needed;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(remoteName, drive->remote.c_str(), needed * sizeof(wchar_t));
+    std::memcpy(remoteName, drive.remote.c_str(), needed * sizeof(wchar_t));
     // A remembered drive still names its share, with the answer that it is not connected.
-    return drive->connected ? NO_ERROR : ERROR_CONNECTION_UNAVAIL;
+    return drive.connected ? NO_ERROR : ERROR_CONNECTION_UNAVAIL;
 }
 
 void FakeNetwork::Connect(const std::wstring& user, const std::wstring& drive,

@@ -31,8 +31,9 @@ private:
         std::wstring remote;
         bool connected = false;
     };
-    // The calling thread's user's drive named at the start of `path`, if any.
-    const Drive* Find(const wchar_t* path) const;
+    // The calling thread's user's drive named at the start of `path`, into `drive`; the
+    // provider's answer when there is none.
+    DWORD Find(const wchar_t* path, Drive& drive) const;
 
     const FakeSecurity& security_;
     mutable std::mutex mutex_;

@@ -387,66 +387,42 @@ void FakeProcesses::AddProcess(DWORD id, const std::wstring& imagePath, const st
 
 void FakeProcesses::AddModule(DWORD id, const FakeModule& module)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->modules.push_back(module);
-    }
+    Update(id, [&](FakeProcess& process) { process.modules.push_back(module); });
 }
 
 void FakeProcesses::MapFile(DWORD id, const FakeMappedFile& file)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->mappedFiles.push_back(file);
-    }
+    Update(id, [&](FakeProcess& process) { process.mappedFiles.push_back(file); });
 }
 
 void FakeProcesses::SetCommittedBytes(DWORD id, SIZE_T bytes)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->committedBytes = bytes;
-    }
+    Update(id, [&](FakeProcess& process) { process.committedBytes = bytes; });
 }
 
 void FakeProcesses::Exit(DWORD id)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->exited = true;
-    }
+    Update(id, [&](FakeProcess& process) { process.exited = true; });
 }
 
 void FakeProcesses::RefuseOpen(DWORD id, DWORD error)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->openError = error;
-    }
+    Update(id, [&](FakeProcess& process) { process.openError = error; });
 }
 
 void FakeProcesses::FailModuleList(DWORD id)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->moduleListFails = true;
-    }
+    Update(id, [&](FakeProcess& process) { process.moduleListFails = true; });
 }
 
 void FakeProcesses::FailModuleName(DWORD id, ULONGLONG base)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->unreadableNames.insert(base);
-    }
+    Update(id, [&](FakeProcess& process) { process.unreadableNames.insert(base); });
 }
 
 void FakeProcesses::FailMemoryQuery(DWORD id)
 {
-    const std::lock_guard lock(mutex_);
-    if (const auto process = Find(id)) {
-        process->memoryQueryFails = true;
-    }
+    Update(id, [&](FakeProcess& process) { process.memoryQueryFails = true; });
 }
 
 void FakeProcesses::SetSnapshotMinimumBytes(ULONG bytes)

@@ -115,6 +115,15 @@ public:
 
 private:
     std::shared_ptr<FakeProcess> Find(DWORD id) const;
+    // Applies `change` to the running process `id`, if there is one, under the lock.
+    template <typename Change>
+    void Update(DWORD id, Change change)
+    {
+        const std::lock_guard lock(mutex_);
+        if (const auto process = Find(id)) {
+            change(*process);
+        }
+    }
     // The process of `handle` if the handle grants `access`; sets the last error otherwise.
     std::shared_ptr<FakeProcess> Opened(HANDLE handle, DWORD access) const;
     DWORD CopyName(const std::wstring& text, wchar_t* name, DWORD capacity);
