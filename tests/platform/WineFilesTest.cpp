@@ -1,27 +1,15 @@
 // The file cases of the seam against the real calls.
 #include "platform/FilesContract.h"
+#include "platform/WineTempFiles.h"
 
 namespace {
 
 class WindowsFilesContract : public FilesContract {
 protected:
-    std::wstring MakeTempPath(const wchar_t* stem) override
-    {
-        wchar_t directory[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, directory);
-        std::wstring path = std::wstring(directory) + std::to_wstring(::GetCurrentProcessId()) + stem;
-        made_.push_back(path);
-        return path;
-    }
-    void TearDown() override
-    {
-        for (const auto& path : made_) {
-            ::DeleteFileW(path.c_str());
-        }
-    }
+    std::wstring MakeTempPath(const wchar_t* stem) override { return temp_.Path(stem); }
 
 private:
-    std::vector<std::wstring> made_;
+    WineTempFiles temp_;
 };
 
 VLM_FILES_CONTRACT_TESTS(WindowsFilesContract)

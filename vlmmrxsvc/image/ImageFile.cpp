@@ -31,7 +31,7 @@ std::size_t ReadAt(HANDLE file, ULONGLONG offset, std::span<BYTE> into)
         if (os::Files().ReadFile(file, into.data() + total, wanted, &done) == FALSE || done == 0) {
             break;
         }
-        total += done;
+        total += std::min(done, wanted);
     }
     return total;
 }

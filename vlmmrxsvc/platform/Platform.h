@@ -41,6 +41,10 @@ public:
     virtual void Sleep(DWORD milliseconds) = 0;
     virtual DWORD GetTickCount() = 0;
     virtual BOOL GetVersionExW(OSVERSIONINFOW* version) = 0;
+    // Loads a module by name (it stays loaded; nothing here frees it). Null on failure.
+    virtual HMODULE LoadLibraryW(const wchar_t* name) = 0;
+    // The address of the export `name` of `module`; null when there is none.
+    virtual FARPROC GetProcAddress(HMODULE module, const char* name) = 0;
 };
 
 // The registry. Keys are opened relative to a root or to another open key.

@@ -38,6 +38,7 @@ using WCHAR = wchar_t;
 using SIZE_T = std::size_t;
 using DWORD64 = std::uint64_t;
 using ULONGLONG = std::uint64_t;
+using DWORDLONG = std::uint64_t;
 using LONGLONG = std::int64_t;
 using ULONG_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
@@ -54,6 +55,8 @@ using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
 
 #define WINAPI
+
+using FARPROC = LONG_PTR(WINAPI*)();
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
@@ -204,6 +207,18 @@ struct OSVERSIONINFOW {
 };
 
 inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+struct MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual;
+};
 
 struct SERVICE_STATUS {
     DWORD dwServiceType;

@@ -63,6 +63,13 @@ struct FakeWait {
     DWORD timeoutMs;
 };
 
+// One answer of the fake GlobalMemoryStatusEx: the page-file totals, and the call's result.
+struct FakeMemoryStatus {
+    DWORDLONG totalPageFile;
+    DWORDLONG availPageFile;
+    BOOL result = TRUE;
+};
+
 // Waits never block on a finite time-out: when nothing is signalled the virtual clock moves on by
 // the time-out and the wait times out at once. An infinite wait blocks for real until another
 // thread signals one of its events or posts a message to the waiting thread.
@@ -87,6 +94,9 @@ public:
     void Sleep(DWORD milliseconds) override;
     DWORD GetTickCount() override;
     BOOL GetVersionExW(OSVERSIONINFOW* version) override;  // Windows NT 10.0
+    // The modules that the test left in place (see RemoveModule), found without regard to case.
+    HMODULE LoadLibraryW(const wchar_t* name) override;
+    FARPROC GetProcAddress(HMODULE module, const char* name) override;
 
     // Test controls.
     void PostToThread(std::thread::id thread, const MSG& message);
@@ -100,6 +110,19 @@ public:
     void SetWaitHook(std::function<void(const FakeWait&)> hook);
     // Called for every dispatched message.
     void SetDispatchHook(std::function<void(const MSG&)> hook);
+
+    // Modules and exports. At the start "kernel32.dll" is there, and its "GlobalMemoryStatusEx"
+    // answers from ScriptMemoryStatus (through whichever FakeKernel is current).
+    void RemoveModule(const std::wstring& name);
+    void RemoveExport(const std::wstring& module, const std::string& name);
+    int LoadLibraryCount(const std::wstring& name) const;
+    // What GlobalMemoryStatusEx reports, one entry per call; the last entry repeats. Until a
+    // script is given: 4 GiB of page file, half of it available.
+    void ScriptMemoryStatus(std::vector<FakeMemoryStatus> statuses);
+    int MemoryStatusCalls() const;
+    // The fake export's work. Like the real call, it refuses a dwLength that is not the
+    // structure's size.
+    BOOL AnswerMemoryStatus(MEMORYSTATUSEX* status);
 
     std::vector<FakeWait> Waits() const;
     std::vector<DWORD> Sleeps() const;
@@ -126,6 +149,16 @@ private:
     std::vector<MSG> dispatched_;
     std::function<void(const FakeWait&)> waitHook_;
     std::function<void(const MSG&)> dispatchHook_;
+
+    struct FakeModule {
+        HMODULE handle;
+        std::map<std::string, FARPROC> exports;
+    };
+    static std::map<std::wstring, FakeModule> DefaultModules();
+    std::map<std::wstring, FakeModule> modules_ = DefaultModules();  // by upper-case name
+    std::map<std::wstring, int> loadCounts_;
+    std::deque<FakeMemoryStatus> memoryStatus_;
+    int memoryStatusCalls_ = 0;
 };
 
 }  // namespace os::fake

@@ -60,6 +60,13 @@ public:
 #endif
         return ::GetVersionExW(version);
     }
+
+    HMODULE LoadLibraryW(const wchar_t* name) override { return ::LoadLibraryW(name); }
+
+    FARPROC GetProcAddress(HMODULE module, const char* name) override
+    {
+        return ::GetProcAddress(module, name);
+    }
 };
 
 }  // namespace
