@@ -196,7 +196,7 @@ int wmain(int argc, wchar_t** argv)
     CServiceModule module;
     module.InitModule(::GetModuleHandleW(nullptr));
 
-    ProcessSnapshot snapshot(os::Processes().LookupNtQuerySystemInformation());
+    ProcessSnapshot snapshot(FindNtQuerySystemInformation());
     std::vector<DWORD> processes;
     if (snapshot.Take([](const wchar_t*) { return 1u; }, processes) != SnapshotResult::Taken) {
         std::fputs("no process snapshot\n", stderr);

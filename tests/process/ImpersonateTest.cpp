@@ -56,7 +56,9 @@ TEST_F(ImpersonateTest, FailsAtEachStepAndLeavesTheThreadAsItWas)
 
 TEST_F(ImpersonateTest, FailsWithoutTheEntryPoints)
 {
-    fake.security.HideImpersonationEntryPoints();
+    fake.kernel.RemoveExport(L"Advapi32", "ImpersonateSelf");
+    fake.kernel.RemoveExport(L"Advapi32", "ImpersonateLoggedOnUser");
+    fake.security.FailImpersonationEntryPoints();  // for the entry points an earlier test found
     CImpersonate owner;
     EXPECT_EQ(owner.Impersonate(kProcessId), FALSE);
     EXPECT_FALSE(fake.security.HasThreadToken());

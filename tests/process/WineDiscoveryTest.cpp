@@ -292,7 +292,7 @@ TEST_F(WineDiscoveryTest, SnapshotKeepsTheProcessesWhoseLevelIsNotZero)
 {
     Victim victim(L"");
     ASSERT_TRUE(victim.reported);
-    ProcessSnapshot snapshot(os::Processes().LookupNtQuerySystemInformation());
+    ProcessSnapshot snapshot(FindNtQuerySystemInformation());
     std::vector<DWORD> kept;
     ASSERT_EQ(snapshot.Take([](const wchar_t*) { return 1u; }, kept), SnapshotResult::Taken);
     EXPECT_NE(std::find(kept.begin(), kept.end(), victim.id), kept.end());

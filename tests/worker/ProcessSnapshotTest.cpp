@@ -29,7 +29,7 @@ protected:
     }
 
     FakePlatform fake;
-    ProcessSnapshot snapshot{fake.processes.LookupNtQuerySystemInformation()};
+    ProcessSnapshot snapshot{FindNtQuerySystemInformation()};
     std::vector<std::wstring> asked;
     std::vector<DWORD> kept;
 };
@@ -97,8 +97,8 @@ TEST_F(ProcessSnapshotTest, GivesUpAtTheSizeLimit)
 
 TEST_F(ProcessSnapshotTest, IsUnavailableWithoutTheEntryPoint)
 {
-    fake.processes.HideNtQuerySystemInformation();
-    ProcessSnapshot missing(fake.processes.LookupNtQuerySystemInformation());
+    fake.kernel.RemoveExport(L"Ntdll", "NtQuerySystemInformation");
+    ProcessSnapshot missing(FindNtQuerySystemInformation());
     EXPECT_EQ(missing.Take(Levels(), kept), SnapshotResult::Unavailable);
 }
 

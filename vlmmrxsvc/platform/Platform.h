@@ -45,6 +45,9 @@ public:
     virtual HMODULE LoadLibraryW(const wchar_t* name) = 0;
     // The address of the export `name` of `module`; null when there is none.
     virtual FARPROC GetProcAddress(HMODULE module, const char* name) = 0;
+    // A module already loaded in this process, by name (its reference count is not raised).
+    // Null when it is not loaded.
+    virtual HMODULE GetModuleHandleW(const wchar_t* name) = 0;
 };
 
 // The registry. Keys are opened relative to a root or to another open key.
@@ -91,14 +94,8 @@ public:
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
                                        const TOKEN_PRIVILEGES* privileges, DWORD size) = 0;
 
-    // Acting as another user on the calling thread. The two entry points are looked up at run
-    // time (GetModuleHandleW and GetProcAddress) in the already loaded "Advapi32": null when the
-    // module is not loaded or lacks the entry point. A found entry point stays valid for the
-    // life of the process.
-    using ImpersonateSelfProc = BOOL(WINAPI*)(SECURITY_IMPERSONATION_LEVEL level);
-    using ImpersonateLoggedOnUserProc = BOOL(WINAPI*)(HANDLE token);
-    virtual ImpersonateSelfProc LookupImpersonateSelf() = 0;
-    virtual ImpersonateLoggedOnUserProc LookupImpersonateLoggedOnUser() = 0;
+    // Acting as another user on the calling thread. ImpersonateSelf and ImpersonateLoggedOnUser
+    // are entry points looked up at run time (EntryPoints.h).
     virtual BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) = 0;
     virtual BOOL RevertToSelf() = 0;
     // The user the calling thread acts as; `chars` in and out as the call's (terminator included).
@@ -142,24 +139,14 @@ public:
     virtual BOOL UnmapViewOfFile(const void* view) = 0;
 };
 
-// Other processes: the native process snapshot, opening, modules, memory, the process-status
-// calls. Handles from OpenProcess are kernel handles (UniqueHandle).
+// Other processes: opening, memory, the process-status calls. Handles from OpenProcess are
+// kernel handles (UniqueHandle). The native process snapshot and process information are entry
+// points looked up at run time (EntryPoints.h).
 class IProcesses {
 public:
     virtual ~IProcesses() = default;
-    // NtQuerySystemInformation, looked up at run time in the already loaded "Ntdll"; null when the
-    // module or the entry point is missing. A found entry point stays valid for the life of the
-    // process.
-    using NtQuerySystemInformationProc = NTSTATUS(WINAPI*)(ULONG infoClass, void* buffer,
-                                                           ULONG bytes, ULONG* returned);
-    virtual NtQuerySystemInformationProc LookupNtQuerySystemInformation() = 0;
     // Null on failure.
     virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
-    // NtQueryInformationProcess, looked up as NtQuerySystemInformation.
-    using NtQueryInformationProcessProc = NTSTATUS(WINAPI*)(HANDLE process, ULONG infoClass,
-                                                            void* info, ULONG bytes,
-                                                            ULONG* returned);
-    virtual NtQueryInformationProcessProc LookupNtQueryInformationProcess() = 0;
     // Copies `bytes` from `address` in the process; `read` (may be null) receives the count.
     virtual BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer,
                                    SIZE_T bytes, SIZE_T* read) = 0;

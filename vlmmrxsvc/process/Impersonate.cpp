@@ -1,5 +1,6 @@
 #include "process/Impersonate.h"
 
+#include "platform/EntryPoints.h"
 #include "resources/StringTable.h"
 #include "service/ServiceModule.h"
 
@@ -19,16 +20,17 @@ constexpr std::size_t kJoinAllowance = 4;
 
 // Found by the first construction, then kept for the life of the service. Two threads filling
 // them at once would store the same values.
-std::atomic<os::ISecurity::ImpersonateSelfProc> g_impersonateSelf{nullptr};
-std::atomic<os::ISecurity::ImpersonateLoggedOnUserProc> g_impersonateLoggedOnUser{nullptr};
+std::atomic<ImpersonateSelfProc> g_impersonateSelf{nullptr};
+std::atomic<ImpersonateLoggedOnUserProc> g_impersonateLoggedOnUser{nullptr};
 
 void LookUpEntryPoints()
 {
     if (g_impersonateSelf.load() != nullptr && g_impersonateLoggedOnUser.load() != nullptr) {
         return;
     }
-    g_impersonateSelf.store(os::Security().LookupImpersonateSelf());
-    g_impersonateLoggedOnUser.store(os::Security().LookupImpersonateLoggedOnUser());
+    g_impersonateSelf.store(FindEntryPoint<ImpersonateSelfProc>(kAdvapi, "ImpersonateSelf"));
+    g_impersonateLoggedOnUser.store(
+        FindEntryPoint<ImpersonateLoggedOnUserProc>(kAdvapi, "ImpersonateLoggedOnUser"));
 }
 
 // A missing entry point fails its step as the call itself would have failed.

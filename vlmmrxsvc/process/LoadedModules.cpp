@@ -1,6 +1,7 @@
 #include "process/LoadedModules.h"
 
 #include "image/ImageFile.h"
+#include "platform/EntryPoints.h"
 #include "platform/LoaderLayout.h"
 #include "platform/Platform.h"
 
@@ -34,7 +35,8 @@ T Field(const std::array<BYTE, loader::kEntryBytes>& record, std::size_t offset)
 // The address of the loader's load-order list head; 0 when the process has none to read.
 ULONGLONG FindListHead(HANDLE process)
 {
-    const auto query = os::Processes().LookupNtQueryInformationProcess();
+    const auto query =
+        FindEntryPoint<NtQueryInformationProcessProc>(kNtdll, "NtQueryInformationProcess");
     PROCESS_BASIC_INFORMATION basic{};
     ULONG returned = 0;
     if (query == nullptr ||

@@ -52,6 +52,11 @@ bool IsWorthVisiting(DWORD id, const LevelLookup& levelOf)
 
 }  // namespace
 
+NtQuerySystemInformationProc FindNtQuerySystemInformation()
+{
+    return FindEntryPoint<NtQuerySystemInformationProc>(kNtdll, "NtQuerySystemInformation");
+}
+
 std::size_t CountSnapshotRecords(std::span<const BYTE> snapshot)
 {
     std::size_t count = 0;

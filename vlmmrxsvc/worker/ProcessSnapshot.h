@@ -2,7 +2,7 @@
 // the processes worth visiting.
 #pragma once
 
-#include "platform/Platform.h"
+#include "platform/EntryPoints.h"
 
 #include <functional>
 #include <span>
@@ -34,12 +34,15 @@ enum class SnapshotResult {
     NoMemory,     // an allocation failed: the worker's run ends
 };
 
+// NtQuerySystemInformation in the loaded "Ntdll"; null when it is missing.
+[[nodiscard]] NtQuerySystemInformationProc FindNtQuerySystemInformation();
+
 // Takes snapshots with the native query. The buffer size starts at kInitialSnapshotBytes, grows
 // by kSnapshotGrowthBytes after each query that reports a buffer too small, and is kept from one
 // snapshot to the next; it never shrinks.
 class ProcessSnapshot {
 public:
-    explicit ProcessSnapshot(os::IProcesses::NtQuerySystemInformationProc query) : query_(query)
+    explicit ProcessSnapshot(NtQuerySystemInformationProc query) : query_(query)
     {
     }
 
@@ -49,6 +52,6 @@ public:
     [[nodiscard]] ULONG BufferBytes() const { return bufferBytes_; }
 
 private:
-    os::IProcesses::NtQuerySystemInformationProc query_;
+    NtQuerySystemInformationProc query_;
     ULONG bufferBytes_ = kInitialSnapshotBytes;
 };

@@ -13,6 +13,8 @@ FakePlatform::FakePlatform()
                 &files, &processes, &network},
       installed_(platform_)
 {
+    FakeProcesses::Export(kernel);
+    FakeSecurity::Export(kernel);
 }
 
 FakePlatform::~FakePlatform() = default;

@@ -101,10 +101,14 @@ FakeProcesses::FakeProcesses(FakeHandleTable& handles, IErrors& errors)
 {
 }
 
-IProcesses::NtQuerySystemInformationProc FakeProcesses::LookupNtQuerySystemInformation()
+void FakeProcesses::Export(FakeKernel& kernel)
 {
-    const std::lock_guard lock(mutex_);
-    return queryHidden_ ? nullptr : &QueryThroughCurrentFake;
+    kernel.AddExport(L"Ntdll", "NtQuerySystemInformation",
+                     reinterpret_cast<FARPROC>(
+                         reinterpret_cast<void (*)()>(&QueryThroughCurrentFake)));
+    kernel.AddExport(L"Ntdll", "NtQueryInformationProcess",
+                     reinterpret_cast<FARPROC>(
+                         reinterpret_cast<void (*)()>(&QueryProcessThroughCurrentFake)));
 }
 
 NTSTATUS FakeProcesses::NtQuerySystemInformation(ULONG infoClass, void* buffer, ULONG bytes,
@@ -140,11 +144,6 @@ NTSTATUS FakeProcesses::NtQuerySystemInformation(ULONG infoClass, void* buffer, 
         records[index].UniqueProcessId = PointerTo(running[index]->id);
     }
     return 0;
-}
-
-IProcesses::NtQueryInformationProcessProc FakeProcesses::LookupNtQueryInformationProcess()
-{
-    return &QueryProcessThroughCurrentFake;
 }
 
 NTSTATUS FakeProcesses::NtQueryInformationProcess(HANDLE handle, ULONG infoClass, void* info,
@@ -435,12 +434,6 @@ void FakeProcesses::FailSnapshot(NTSTATUS status)
 {
     const std::lock_guard lock(mutex_);
     snapshotStatus_ = status;
-}
-
-void FakeProcesses::HideNtQuerySystemInformation()
-{
-    const std::lock_guard lock(mutex_);
-    queryHidden_ = true;
 }
 
 std::vector<ULONG> FakeProcesses::SnapshotQuerySizes() const

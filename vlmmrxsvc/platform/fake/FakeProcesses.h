@@ -65,9 +65,7 @@ public:
 
     FakeProcesses(FakeHandleTable& handles, IErrors& errors);
 
-    NtQuerySystemInformationProc LookupNtQuerySystemInformation() override;
     HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
-    NtQueryInformationProcessProc LookupNtQueryInformationProcess() override;
     // The process's memory holds its loader's records (LoaderLayout.h) and nothing else.
     BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer, SIZE_T bytes,
                            SIZE_T* read) override;
@@ -80,10 +78,14 @@ public:
     BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters,
                               DWORD bytes) override;
 
-    // What the entry point that LookupNtQuerySystemInformation gives does.
+    // Puts this fake's entry points, NtQuerySystemInformation and NtQueryInformationProcess, into
+    // the fake kernel's "Ntdll". They answer through whichever FakeProcesses is current.
+    static void Export(FakeKernel& kernel);
+
+    // What the entry point NtQuerySystemInformation does.
     NTSTATUS NtQuerySystemInformation(ULONG infoClass, void* buffer, ULONG bytes,
                                       ULONG* returned);
-    // What the entry point that LookupNtQueryInformationProcess gives does.
+    // What the entry point NtQueryInformationProcess does.
     NTSTATUS NtQueryInformationProcess(HANDLE process, ULONG infoClass, void* info, ULONG bytes,
                                        ULONG* returned);
 
@@ -107,7 +109,6 @@ public:
     void SetSnapshotMinimumBytes(ULONG bytes);
     // Every query answers `status` (until set back to 0).
     void FailSnapshot(NTSTATUS status);
-    void HideNtQuerySystemInformation();
 
     std::vector<ULONG> SnapshotQuerySizes() const;
     // The access asked for by every successful OpenProcess of `id`, in order.
@@ -134,7 +135,6 @@ private:
     std::vector<std::shared_ptr<FakeProcess>> processes_;
     ULONG snapshotMinimumBytes_ = 0;
     NTSTATUS snapshotStatus_ = 0;
-    bool queryHidden_ = false;
     std::vector<ULONG> snapshotQuerySizes_;
 };
 

@@ -172,16 +172,14 @@ BOOL FakeSecurity::Fail(DWORD error)
     return FALSE;
 }
 
-ISecurity::ImpersonateSelfProc FakeSecurity::LookupImpersonateSelf()
+void FakeSecurity::Export(FakeKernel& kernel)
 {
-    const std::lock_guard lock(mutex_);
-    return entryPointsHidden_ ? nullptr : &ImpersonateSelfThroughCurrentFake;
-}
-
-ISecurity::ImpersonateLoggedOnUserProc FakeSecurity::LookupImpersonateLoggedOnUser()
-{
-    const std::lock_guard lock(mutex_);
-    return entryPointsHidden_ ? nullptr : &ImpersonateLoggedOnUserThroughCurrentFake;
+    kernel.AddExport(L"Advapi32", "ImpersonateSelf",
+                     reinterpret_cast<FARPROC>(
+                         reinterpret_cast<void (*)()>(&ImpersonateSelfThroughCurrentFake)));
+    kernel.AddExport(L"Advapi32", "ImpersonateLoggedOnUser",
+                     reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(
+                         &ImpersonateLoggedOnUserThroughCurrentFake)));
 }
 
 BOOL FakeSecurity::ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL)
@@ -294,7 +292,7 @@ void FakeSecurity::FailImpersonateLoggedOnUser(DWORD error)
     impersonateUserError_ = error;
 }
 
-void FakeSecurity::HideImpersonationEntryPoints()
+void FakeSecurity::FailImpersonationEntryPoints()
 {
     const std::lock_guard lock(mutex_);
     entryPointsHidden_ = true;

@@ -62,14 +62,16 @@ public:
     BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TOKEN_PRIVILEGES* privileges,
                                DWORD size) override;
-    ImpersonateSelfProc LookupImpersonateSelf() override;
-    ImpersonateLoggedOnUserProc LookupImpersonateLoggedOnUser() override;
     // Processes are those of FakeProcesses; the token carries the process's user.
     BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
     BOOL RevertToSelf() override;
     BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) override;
 
-    // What the entry points that the lookups give do.
+    // Puts this fake's entry points, ImpersonateSelf and ImpersonateLoggedOnUser, into the fake
+    // kernel's "Advapi32". They answer through whichever FakeSecurity is current.
+    static void Export(FakeKernel& kernel);
+
+    // What the entry points do.
     BOOL ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL level);
     BOOL ImpersonateLoggedOnUser(HANDLE token);
 
@@ -89,8 +91,9 @@ public:
     void FailImpersonateSelf(DWORD error);
     void FailProcessTokenOpen(DWORD error);
     void FailImpersonateLoggedOnUser(DWORD error);
-    // Both lookups give null, and entry points found earlier fail with ERROR_PROC_NOT_FOUND.
-    void HideImpersonationEntryPoints();
+    // The entry points fail with ERROR_PROC_NOT_FOUND, as if they had not been found (callers
+    // that looked them up earlier still hold them; see FakeKernel::RemoveExport for the lookup).
+    void FailImpersonationEntryPoints();
 
 private:
     struct Token final : FakeObject {};

@@ -28,17 +28,4 @@ IFiles& WindowsFiles();
 IProcesses& WindowsProcesses();
 INetwork& WindowsNetwork();
 
-// An entry point of an already loaded module, looked up by name at run time; null when the module
-// is not loaded or lacks it.
-template <typename Proc>
-Proc LookUp(const wchar_t* module, const char* name)
-{
-    const HMODULE loaded = ::GetModuleHandleW(module);
-    if (loaded == nullptr) {
-        return nullptr;
-    }
-    // Through an untyped function pointer: the export's real type is the caller's to know.
-    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(::GetProcAddress(loaded, name)));
-}
-
 }  // namespace os

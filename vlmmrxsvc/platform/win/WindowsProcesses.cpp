@@ -6,19 +6,9 @@ namespace {
 
 class WindowsProcessesImpl final : public IProcesses {
 public:
-    NtQuerySystemInformationProc LookupNtQuerySystemInformation() override
-    {
-        return LookUp<NtQuerySystemInformationProc>(L"Ntdll", "NtQuerySystemInformation");
-    }
-
     HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override
     {
         return ::OpenProcess(access, inherit, processId);
-    }
-
-    NtQueryInformationProcessProc LookupNtQueryInformationProcess() override
-    {
-        return LookUp<NtQueryInformationProcessProc>(L"Ntdll", "NtQueryInformationProcess");
     }
 
     BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer, SIZE_T bytes,

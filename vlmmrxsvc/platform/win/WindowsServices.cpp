@@ -49,16 +49,6 @@ public:
                                        nullptr);
     }
 
-    ImpersonateSelfProc LookupImpersonateSelf() override
-    {
-        return LookUp<ImpersonateSelfProc>(kAdvapi, "ImpersonateSelf");
-    }
-
-    ImpersonateLoggedOnUserProc LookupImpersonateLoggedOnUser() override
-    {
-        return LookUp<ImpersonateLoggedOnUserProc>(kAdvapi, "ImpersonateLoggedOnUser");
-    }
-
     BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override
     {
         return ::OpenProcessToken(process, access, token);
@@ -70,9 +60,6 @@ public:
     {
         return ::GetUserNameW(buffer, chars);
     }
-
-private:
-    static constexpr const wchar_t* kAdvapi = L"Advapi32";
 };
 
 class WindowsServiceControlImpl final : public IServiceControl {
