@@ -48,6 +48,9 @@ public:
     virtual HMODULE LoadLibraryW(const wchar_t* name) = 0;
     // The address of the export `name` of `module`; null when there is none.
     virtual FARPROC GetProcAddress(HMODULE module, const char* name) = 0;
+    // A module already loaded in this process, by name (its reference count is not raised).
+    // Null when it is not loaded.
+    virtual HMODULE GetModuleHandleW(const wchar_t* name) = 0;
 };
 
 // The registry. Keys are opened relative to a root or to another open key.
@@ -97,6 +100,13 @@ public:
     virtual BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) = 0;
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
                                        const TOKEN_PRIVILEGES* privileges, DWORD size) = 0;
+
+    // Acting as another user on the calling thread. ImpersonateSelf and ImpersonateLoggedOnUser
+    // are entry points looked up at run time (EntryPoints.h).
+    virtual BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) = 0;
+    virtual BOOL RevertToSelf() = 0;
+    // The user the calling thread acts as; `chars` in and out as the call's (terminator included).
+    virtual BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) = 0;
 };
 
 // The service control manager. Handles are null on failure; the last error says why.
@@ -159,6 +169,44 @@ public:
     virtual BOOL UnmapViewOfFile(const void* view) = 0;
 };
 
+// Other processes: opening, memory, the process-status calls. Handles from OpenProcess are
+// kernel handles (UniqueHandle). The native process snapshot and process information are entry
+// points looked up at run time (EntryPoints.h).
+class IProcesses {
+public:
+    virtual ~IProcesses() = default;
+    // Null on failure.
+    virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
+    // Copies `bytes` from `address` in the process; `read` (may be null) receives the count.
+    virtual BOOL ReadProcessMemory(HANDLE process, const void* address, void* buffer,
+                                   SIZE_T bytes, SIZE_T* read) = 0;
+    // Characters written without the terminator, 0 on failure; a null module names the main
+    // executable. A name that does not fit is cut and the result is `capacity`.
+    virtual DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name,
+                                       DWORD capacity) = 0;
+    // The device-form name of the file mapped at `address`; as GetModuleFileNameExW otherwise.
+    virtual DWORD GetMappedFileNameW(HANDLE process, void* address, wchar_t* name,
+                                     DWORD capacity) = 0;
+    // Bytes written to `info`; 0 on failure.
+    virtual SIZE_T VirtualQueryEx(HANDLE process, const void* address,
+                                  MEMORY_BASIC_INFORMATION* info, SIZE_T bytes) = 0;
+    virtual BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters,
+                                      DWORD bytes) = 0;
+};
+
+// The network provider, as the user the calling thread acts as sees it. Results are Windows
+// error codes (NO_ERROR on success).
+class INetwork {
+public:
+    virtual ~INetwork() = default;
+    // `bytes` in and out as the call's; the buffer receives the info structure and its text.
+    virtual DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD infoLevel, void* buffer,
+                                        DWORD* bytes) = 0;
+    // `chars` in and out as the call's.
+    virtual DWORD WNetGetConnectionW(const wchar_t* localName, wchar_t* remoteName,
+                                     DWORD* chars) = 0;
+};
+
 // One implementation of every interface of the seam.
 struct Platform {
     IErrors* errors = nullptr;
@@ -169,6 +217,8 @@ struct Platform {
     ISecurity* security = nullptr;
     IServiceControl* serviceControl = nullptr;
     IFiles* files = nullptr;
+    IProcesses* processes = nullptr;
+    INetwork* network = nullptr;
 };
 
 // The implementation in use. On Windows the real one unless a test installed another; in the host
@@ -196,5 +246,7 @@ inline IResources& Resources() { return *Current().resources; }
 inline ISecurity& Security() { return *Current().security; }
 inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
 inline IFiles& Files() { return *Current().files; }
+inline IProcesses& Processes() { return *Current().processes; }
+inline INetwork& Network() { return *Current().network; }
 
 }  // namespace os

@@ -14,6 +14,11 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// Left out by WIN32_LEAN_AND_MEAN or not part of <windows.h>: the process-status calls, the
+// network-provider calls and the native system information query.
+#include <psapi.h>
+#include <winnetwk.h>
+#include <winternl.h>
 
 #else  // host build
 
@@ -284,6 +289,112 @@ struct SERVICE_FAILURE_ACTIONSW {
     wchar_t* lpCommand;
     DWORD cActions;
     SC_ACTION* lpsaActions;
+};
+
+// Processes, their memory and modules, and the native process snapshot.
+using NTSTATUS = LONG;
+using KPRIORITY = LONG;
+
+inline constexpr DWORD PROCESS_DUP_HANDLE = 0x0040;
+inline constexpr DWORD PROCESS_VM_READ = 0x0010;
+inline constexpr DWORD PROCESS_SET_INFORMATION = 0x0200;
+inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_PARTIAL_COPY = 299;
+inline constexpr DWORD ERROR_NOACCESS = 998;
+inline constexpr DWORD ERROR_NO_TOKEN = 1008;
+inline constexpr DWORD MEM_COMMIT = 0x1000;
+inline constexpr DWORD MEM_FREE = 0x10000;
+inline constexpr DWORD MEM_MAPPED = 0x40000;
+inline constexpr DWORD MEM_IMAGE = 0x1000000;
+inline constexpr DWORD SECURITY_IDENTIFICATION = 0x00010000;
+inline constexpr DWORD SECURITY_SQOS_PRESENT = 0x00100000;
+
+struct UNICODE_STRING {
+    WORD Length;
+    WORD MaximumLength;
+    wchar_t* Buffer;
+};
+
+struct SYSTEM_PROCESS_INFORMATION {
+    ULONG NextEntryOffset;
+    ULONG NumberOfThreads;
+    BYTE Reserved1[48];
+    UNICODE_STRING ImageName;
+    KPRIORITY BasePriority;
+    HANDLE UniqueProcessId;
+    void* Reserved2;
+    ULONG HandleCount;
+    ULONG SessionId;
+    void* Reserved3;
+    SIZE_T PeakVirtualSize;
+    SIZE_T VirtualSize;
+    ULONG Reserved4;
+    SIZE_T PeakWorkingSetSize;
+    SIZE_T WorkingSetSize;
+    void* Reserved5;
+    SIZE_T QuotaPagedPoolUsage;
+    void* Reserved6;
+    SIZE_T QuotaNonPagedPoolUsage;
+    SIZE_T PagefileUsage;
+    SIZE_T PeakPagefileUsage;
+    SIZE_T PrivatePageCount;
+    LONGLONG Reserved7[6];
+};
+
+struct PROCESS_BASIC_INFORMATION {
+    NTSTATUS ExitStatus;
+    void* PebBaseAddress;
+    ULONG_PTR AffinityMask;
+    KPRIORITY BasePriority;
+    ULONG_PTR UniqueProcessId;
+    ULONG_PTR InheritedFromUniqueProcessId;
+};
+
+struct PROCESS_MEMORY_COUNTERS {
+    DWORD cb;
+    DWORD PageFaultCount;
+    SIZE_T PeakWorkingSetSize;
+    SIZE_T WorkingSetSize;
+    SIZE_T QuotaPeakPagedPoolUsage;
+    SIZE_T QuotaPagedPoolUsage;
+    SIZE_T QuotaPeakNonPagedPoolUsage;
+    SIZE_T QuotaNonPagedPoolUsage;
+    SIZE_T PagefileUsage;
+    SIZE_T PeakPagefileUsage;
+};
+
+struct MEMORY_BASIC_INFORMATION {
+    void* BaseAddress;
+    void* AllocationBase;
+    DWORD AllocationProtect;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+
+// Impersonation.
+enum SECURITY_IMPERSONATION_LEVEL {
+    SecurityAnonymous,
+    SecurityIdentification,
+    SecurityImpersonation,
+    SecurityDelegation
+};
+
+inline constexpr DWORD TOKEN_DUPLICATE = 0x0002;
+inline constexpr DWORD TOKEN_IMPERSONATE = 0x0004;
+
+// Network names.
+inline constexpr DWORD NO_ERROR = 0;
+inline constexpr DWORD UNIVERSAL_NAME_INFO_LEVEL = 1;
+inline constexpr DWORD ERROR_BAD_DEVICE = 1200;
+inline constexpr DWORD ERROR_CONNECTION_UNAVAIL = 1201;
+inline constexpr DWORD ERROR_NO_NETWORK = 1222;
+inline constexpr DWORD ERROR_NOT_CONNECTED = 2250;
+
+struct UNIVERSAL_NAME_INFOW {
+    wchar_t* lpUniversalName;
 };
 
 #endif  // _WIN32

@@ -99,6 +99,7 @@ public:
     // The modules that the test left in place (see RemoveModule), found without regard to case.
     HMODULE LoadLibraryW(const wchar_t* name) override;
     FARPROC GetProcAddress(HMODULE module, const char* name) override;
+    HMODULE GetModuleHandleW(const wchar_t* name) override;
 
     // Test controls.
     void SetModuleFileName(const std::wstring& path);
@@ -118,6 +119,8 @@ public:
     // answers from ScriptMemoryStatus (through whichever FakeKernel is current).
     void RemoveModule(const std::wstring& name);
     void RemoveExport(const std::wstring& module, const std::string& name);
+    // Adds `address` as the export `name` of `module`, which is made if it is not there.
+    void AddExport(const std::wstring& module, const std::string& name, FARPROC address);
     int LoadLibraryCount(const std::wstring& name) const;
     // What GlobalMemoryStatusEx reports, one entry per call; the last entry repeats. Until a
     // script is given: 4 GiB of page file, half of it available.

@@ -51,6 +51,18 @@ HMODULE FakeKernel::LoadLibraryW(const wchar_t* name)
     return found->second.handle;
 }
 
+HMODULE FakeKernel::GetModuleHandleW(const wchar_t* name)
+{
+    const std::wstring key = Upper(name == nullptr ? std::wstring() : std::wstring(name));
+    const std::lock_guard lock(mutex_);
+    const auto found = modules_.find(key);
+    if (found == modules_.end()) {
+        errors_.SetLastError(kModuleNotFound);
+        return nullptr;
+    }
+    return found->second.handle;
+}
+
 FARPROC FakeKernel::GetProcAddress(HMODULE module, const char* name)
 {
     const std::lock_guard lock(mutex_);
@@ -80,6 +92,18 @@ void FakeKernel::RemoveExport(const std::wstring& module, const std::string& nam
     if (found != modules_.end()) {
         found->second.exports.erase(name);
     }
+}
+
+void FakeKernel::AddExport(const std::wstring& module, const std::string& name, FARPROC address)
+{
+    constexpr std::uintptr_t kModuleStride = 0x100000;
+    const std::lock_guard lock(mutex_);
+    auto [found, added] = modules_.try_emplace(Upper(module));
+    if (added) {
+        found->second.handle =
+            reinterpret_cast<HMODULE>(kKernel32Handle + modules_.size() * kModuleStride);
+    }
+    found->second.exports[name] = address;
 }
 
 int FakeKernel::LoadLibraryCount(const std::wstring& name) const

@@ -8,10 +8,14 @@ FakePlatform::FakePlatform()
       security(handles, errors),
       serviceControl(errors),
       files(handles, errors),
+      processes(handles, errors),
+      network(security),
       platform_{&errors, &kernel, &registry, &eventLog, &resources, &security, &serviceControl,
-                &files},
+                &files, &processes, &network},
       installed_(platform_)
 {
+    FakeProcesses::Export(kernel);
+    FakeSecurity::Export(kernel);
 }
 
 FakePlatform::~FakePlatform() = default;

@@ -3,6 +3,8 @@
 
 #include "platform/fake/FakeFiles.h"
 #include "platform/fake/FakeKernel.h"
+#include "platform/fake/FakeNetwork.h"
+#include "platform/fake/FakeProcesses.h"
 #include "platform/fake/FakeRegistry.h"
 #include "platform/fake/FakeServices.h"
 
@@ -24,8 +26,11 @@ public:
     FakeSecurity security;
     FakeServiceControl serviceControl;
     FakeFiles files;
+    FakeProcesses processes;
+    FakeNetwork network;  // answers for the user the thread acts as in `security`
 
-    // Kernel handles, registry keys, event sources, service handles and views still open.
+    // Kernel handles (process handles and tokens included), registry keys, event sources,
+    // service handles and views still open.
     std::size_t OpenResourceCount() const;
 
 private:

@@ -196,6 +196,20 @@ const wchar_t* CallName(ServiceCall call)
     return L"?";
 }
 
+FakeSecurity* CurrentFakeSecurity() { return dynamic_cast<FakeSecurity*>(&os::Security()); }
+
+BOOL WINAPI ImpersonateSelfThroughCurrentFake(SECURITY_IMPERSONATION_LEVEL level)
+{
+    FakeSecurity* security = CurrentFakeSecurity();
+    return security == nullptr ? FALSE : security->ImpersonateSelf(level);
+}
+
+BOOL WINAPI ImpersonateLoggedOnUserThroughCurrentFake(HANDLE token)
+{
+    FakeSecurity* security = CurrentFakeSecurity();
+    return security == nullptr ? FALSE : security->ImpersonateLoggedOnUser(token);
+}
+
 }  // namespace
 
 struct FakeServiceControl::Record {
@@ -223,6 +237,12 @@ std::nullptr_t FakeServiceControl::Fail(DWORD error)
 }
 
 BOOL FakeServiceControl::Refuse(DWORD error)
+{
+    errors_.SetLastError(error);
+    return FALSE;
+}
+
+BOOL FakeSecurity::Fail(DWORD error)
 {
     errors_.SetLastError(error);
     return FALSE;
@@ -282,6 +302,132 @@ void FakeServiceControl::RemoveIfGoneLocked(const std::shared_ptr<Record>& recor
             services_.erase(found);
         }
     }
+}
+
+void FakeSecurity::Export(FakeKernel& kernel)
+{
+    kernel.AddExport(L"Advapi32", "ImpersonateSelf",
+                     reinterpret_cast<FARPROC>(
+                         reinterpret_cast<void (*)()>(&ImpersonateSelfThroughCurrentFake)));
+    kernel.AddExport(L"Advapi32", "ImpersonateLoggedOnUser",
+                     reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(
+                         &ImpersonateLoggedOnUserThroughCurrentFake)));
+}
+
+BOOL FakeSecurity::ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL)
+{
+    const std::lock_guard lock(mutex_);
+    if (entryPointsHidden_) {
+        return Fail(ERROR_PROC_NOT_FOUND);
+    }
+    if (impersonateSelfError_ != ERROR_SUCCESS) {
+        return Fail(impersonateSelfError_);
+    }
+    threadTokens_[std::this_thread::get_id()] = serviceUser_;
+    return TRUE;
+}
+
+BOOL FakeSecurity::OpenProcessToken(HANDLE process, DWORD, HANDLE* token)
+{
+    const auto opened = handles_.Lookup<FakeProcessHandle>(process);
+    if (opened == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        if (processTokenError_ != ERROR_SUCCESS) {
+            return Fail(processTokenError_);
+        }
+    }
+    *token = handles_.Insert(std::make_shared<UserToken>(opened->process->user));
+    return TRUE;
+}
+
+BOOL FakeSecurity::ImpersonateLoggedOnUser(HANDLE token)
+{
+    const auto user = handles_.Lookup<UserToken>(token);
+    const std::lock_guard lock(mutex_);
+    if (entryPointsHidden_) {
+        return Fail(ERROR_PROC_NOT_FOUND);
+    }
+    if (user == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (impersonateUserError_ != ERROR_SUCCESS) {
+        return Fail(impersonateUserError_);
+    }
+    threadTokens_[std::this_thread::get_id()] = user->user;
+    ++impersonations_;
+    return TRUE;
+}
+
+BOOL FakeSecurity::RevertToSelf()
+{
+    const std::lock_guard lock(mutex_);
+    threadTokens_.erase(std::this_thread::get_id());
+    return TRUE;
+}
+
+BOOL FakeSecurity::GetUserNameW(wchar_t* buffer, DWORD* chars)
+{
+    const std::wstring user = ThreadUser();
+    const auto needed = static_cast<DWORD>(user.size() + 1);
+    if (buffer == nullptr || *chars < needed) {
+        *chars = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::wmemcpy(buffer, user.c_str(), needed);
+    *chars = needed;
+    return TRUE;
+}
+
+bool FakeSecurity::HasThreadToken() const
+{
+    const std::lock_guard lock(mutex_);
+    return threadTokens_.count(std::this_thread::get_id()) != 0;
+}
+
+std::wstring FakeSecurity::ThreadUser() const
+{
+    const std::lock_guard lock(mutex_);
+    const auto found = threadTokens_.find(std::this_thread::get_id());
+    return found == threadTokens_.end() ? serviceUser_ : found->second;
+}
+
+void FakeSecurity::SetServiceUser(const std::wstring& user)
+{
+    const std::lock_guard lock(mutex_);
+    serviceUser_ = user;
+}
+
+int FakeSecurity::ImpersonationCount() const
+{
+    const std::lock_guard lock(mutex_);
+    return impersonations_;
+}
+
+void FakeSecurity::FailImpersonateSelf(DWORD error)
+{
+    const std::lock_guard lock(mutex_);
+    impersonateSelfError_ = error;
+}
+
+void FakeSecurity::FailProcessTokenOpen(DWORD error)
+{
+    const std::lock_guard lock(mutex_);
+    processTokenError_ = error;
+}
+
+void FakeSecurity::FailImpersonateLoggedOnUser(DWORD error)
+{
+    const std::lock_guard lock(mutex_);
+    impersonateUserError_ = error;
+}
+
+void FakeSecurity::FailImpersonationEntryPoints()
+{
+    const std::lock_guard lock(mutex_);
+    entryPointsHidden_ = true;
 }
 
 BOOL FakeServiceControl::CloseServiceHandle(SC_HANDLE handle)

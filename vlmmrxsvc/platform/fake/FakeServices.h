@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/fake/FakeKernel.h"
+#include "platform/fake/FakeProcesses.h"
 
 #include <cstddef>
 #include <map>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace os::fake {
@@ -53,7 +55,8 @@ private:
     std::map<UINT, std::wstring> strings_;
 };
 
-// The service's own token: which privileges it holds and which of them are enabled.
+// The service's own token: which privileges it holds and which of them are enabled. And the
+// identity of each thread: the user whose token it acts with, if any.
 class FakeSecurity final : public ISecurity {
 public:
     FakeSecurity(FakeHandleTable& handles, IErrors& errors);
@@ -62,13 +65,53 @@ public:
     BOOL LookupPrivilegeValueW(const wchar_t* system, const wchar_t* name, LUID* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TOKEN_PRIVILEGES* privileges,
                                DWORD size) override;
+    // Processes are those of FakeProcesses; the token carries the process's user.
+    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
+    BOOL RevertToSelf() override;
+    BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) override;
+
+    // Puts this fake's entry points, ImpersonateSelf and ImpersonateLoggedOnUser, into the fake
+    // kernel's "Advapi32". They answer through whichever FakeSecurity is current.
+    static void Export(FakeKernel& kernel);
+
+    // What the entry points do.
+    BOOL ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL level);
+    BOOL ImpersonateLoggedOnUser(HANDLE token);
 
     void Hold(const std::wstring& privilege);
     bool IsEnabled(const std::wstring& privilege) const;
     void FailTokenOpen(DWORD error);
 
+    // Thread identity. The calling thread has a token from a successful ImpersonateSelf or
+    // ImpersonateLoggedOnUser until RevertToSelf.
+    bool HasThreadToken() const;
+    // The user the calling thread acts as: its token's, or the service's own.
+    std::wstring ThreadUser() const;
+    void SetServiceUser(const std::wstring& user);  // kFakeServiceUser until set
+    // Successful ImpersonateLoggedOnUser calls, on any thread.
+    int ImpersonationCount() const;
+    // Failures until set back to ERROR_SUCCESS.
+    void FailImpersonateSelf(DWORD error);
+    void FailProcessTokenOpen(DWORD error);
+    void FailImpersonateLoggedOnUser(DWORD error);
+    // The entry points fail with ERROR_PROC_NOT_FOUND, as if they had not been found (callers
+    // that looked them up earlier still hold them; see FakeKernel::RemoveExport for the lookup).
+    void FailImpersonationEntryPoints();
+
 private:
     struct Token final : FakeObject {};
+    struct UserToken final : FakeObject {
+        explicit UserToken(std::wstring user) : user(std::move(user)) {}
+        const std::wstring user;
+    };
+    BOOL Fail(DWORD error);
+    std::map<std::thread::id, std::wstring> threadTokens_;  // the user of each thread's token
+    std::wstring serviceUser_ = kFakeServiceUser;
+    int impersonations_ = 0;
+    DWORD impersonateSelfError_ = ERROR_SUCCESS;
+    DWORD processTokenError_ = ERROR_SUCCESS;
+    DWORD impersonateUserError_ = ERROR_SUCCESS;
+    bool entryPointsHidden_ = false;
 
     FakeHandleTable& handles_;
     IErrors& errors_;

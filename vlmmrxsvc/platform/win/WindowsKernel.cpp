@@ -72,6 +72,8 @@ public:
     {
         return ::GetProcAddress(module, name);
     }
+
+    HMODULE GetModuleHandleW(const wchar_t* name) override { return ::GetModuleHandleW(name); }
 };
 
 }  // namespace

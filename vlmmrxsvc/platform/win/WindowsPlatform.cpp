@@ -8,7 +8,8 @@ const Platform& WindowsPlatform()
     // source through the seam after function-local statics would already be gone.
     static const Platform* const instance = new Platform{
         &WindowsErrors(),   &WindowsKernel(),   &WindowsRegistry(),       &WindowsEventLog(),
-        &WindowsResources(), &WindowsSecurity(), &WindowsServiceControl(), &WindowsFiles()};
+        &WindowsResources(), &WindowsSecurity(), &WindowsServiceControl(), &WindowsFiles(),
+        &WindowsProcesses(), &WindowsNetwork()};
     return *instance;
 }
 

@@ -25,5 +25,7 @@ IResources& WindowsResources();
 ISecurity& WindowsSecurity();
 IServiceControl& WindowsServiceControl();
 IFiles& WindowsFiles();
+IProcesses& WindowsProcesses();
+INetwork& WindowsNetwork();
 
 }  // namespace os

@@ -48,6 +48,18 @@ public:
                                        const_cast<TOKEN_PRIVILEGES*>(privileges), size, nullptr,
                                        nullptr);
     }
+
+    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override
+    {
+        return ::OpenProcessToken(process, access, token);
+    }
+
+    BOOL RevertToSelf() override { return ::RevertToSelf(); }
+
+    BOOL GetUserNameW(wchar_t* buffer, DWORD* chars) override
+    {
+        return ::GetUserNameW(buffer, chars);
+    }
 };
 
 using ChangeServiceConfig2WFunction = BOOL(WINAPI*)(SC_HANDLE, DWORD, void*);

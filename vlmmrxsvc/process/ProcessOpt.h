@@ -1,0 +1,65 @@
+// The record of one process while the worker examines it: its handle, its executable's path,
+// the service's stop event, and the records of its relocated modules.
+#pragma once
+
+#include "platform/UniqueResource.h"
+#include "process/LoadedModules.h"
+#include "process/ModuleOpt.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Capacity, in characters, of a converted executable path.
+inline constexpr DWORD kProcessUniversalNameCapacity = 522;
+// How long discovery waits on the stop event before each module, which paces it.
+inline constexpr DWORD kModuleWaitMs = 100;
+
+class CProcessOpt {
+public:
+    // Opens the record's own handle to the stop event; without the event the record is built all
+    // the same, and discovery then neither paces itself nor can be stopped. `moduleWaitMs` is
+    // the wait before each module; only a benchmark of discovery asks for less than kModuleWaitMs.
+    explicit CProcessOpt(DWORD moduleWaitMs = kModuleWaitMs);
+    // Closes the process handle, destroys every module record, closes the stop event.
+    virtual ~CProcessOpt();
+    CProcessOpt(const CProcessOpt&) = delete;
+    CProcessOpt& operator=(const CProcessOpt&) = delete;
+
+    // Opens process `id` with full access and reads its executable's path into `name`. False,
+    // without a handle, when the process has exited or may not be opened. On an opened record it
+    // only repeats the name lookup and returns true.
+    [[nodiscard]] bool Open(DWORD id);
+    // The executable's path, read on first use (in universal form when the service cannot reach
+    // it under its own identity). False, with `output` untouched, when there is no handle or the
+    // path cannot be read; `name` then stays empty and a later call asks again.
+    bool GetName(std::wstring& output);
+    // Rewrites `path`, while acting as the owner of the process, into its share's universal name
+    // when it lies on a drive that the owner mapped to a share; otherwise leaves it as it was.
+    void ResolveUniversalName(std::wstring& path) const;
+    // Module discovery: appends a record for each module of the process that is not loaded at the
+    // preferred base of its file, in the order of the process's module list, and returns the
+    // records (not owned; valid while this record lives). Waits on the stop event before each
+    // module; when the event is signalled it throws the stop event's name (a pointer to the
+    // constant text "MRXThreadEvent") before examining that module, and the records appended so
+    // far stay owned here. Never reports an error otherwise: a module that cannot be examined is
+    // passed over.
+    std::vector<CModuleOpt*> EnumerateModules();
+    // The bytes of private memory the process has committed; 0 without a handle or when the
+    // query fails.
+    [[nodiscard]] ULONGLONG GetPagefileUsage() const;
+
+    os::UniqueHandle processHandle;
+    std::wstring name;
+    DWORD processId = 0;
+    std::vector<std::unique_ptr<CModuleOpt>> modules;
+    os::UniqueHandle stopEvent;
+
+private:
+    // Throws the stop text when the stop event is signalled during the wait.
+    void WaitBeforeModule() const;
+    void ExamineModule(const LoadedModule& module);
+    std::vector<CModuleOpt*> ModuleRecords() const;
+
+    DWORD moduleWaitMs_;
+};
