@@ -299,7 +299,6 @@ inline constexpr DWORD PROCESS_DUP_HANDLE = 0x0040;
 inline constexpr DWORD PROCESS_VM_READ = 0x0010;
 inline constexpr DWORD PROCESS_SET_INFORMATION = 0x0200;
 inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
-inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_PARTIAL_COPY = 299;
 inline constexpr DWORD ERROR_NOACCESS = 998;
 inline constexpr DWORD ERROR_NO_TOKEN = 1008;
