@@ -79,6 +79,8 @@ TEST_F(ModuleDiscoveryTest, PassesOverModulesThatCannotBeExamined)
     fake.files.AddFile(device.path, image_test::MakeImage(true, kPreferred), FILE_TYPE_CHAR);
     const Found empty = AddRelocated(L"C:\\lib\\empty.dll");  // exists but cannot be mapped
     fake.files.AddFile(empty.path, {});
+    const Found notAnImage = AddRelocated(L"C:\\lib\\replaced.dll");  // opens, no PE headers
+    fake.files.AddFile(notAnImage.path, std::vector<BYTE>(512, 'x'));
     const Found missing = AddRelocated(L"C:\\lib\\missing.dll");
     fake.files.Remove(missing.path);
     const Found unloaded = AddRelocated(L"C:\\lib\\unloaded.dll");

@@ -21,15 +21,17 @@ bool IsDiskFile(const wchar_t* path)
     return probe && os::Files().GetFileType(probe.get()) == FILE_TYPE_DISK;
 }
 
-// The ImageBase in the file's PE headers (0 when it is no PE image); nothing when the file
-// cannot be opened and mapped.
+// The ImageBase in the file's PE headers; nothing when the file cannot be opened and mapped or
+// its headers cannot be read (the readers' 0). A file replaced or damaged since it was loaded must
+// not be recorded with a base that is no base: no image is ever loaded at 0.
 std::optional<ULONGLONG> ReadPreferredBase(const wchar_t* path)
 {
     CImageFile image;
     if (!image.Open(path, true)) {
         return std::nullopt;
     }
-    return image.IsPE32Plus() ? image.ReadImageBase64() : image.ReadImageBase32();
+    const ULONGLONG base = image.IsPE32Plus() ? image.ReadImageBase64() : image.ReadImageBase32();
+    return base != 0 ? std::optional<ULONGLONG>(base) : std::nullopt;
 }
 
 }  // namespace
