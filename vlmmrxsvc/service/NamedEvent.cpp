@@ -28,11 +28,28 @@ std::vector<BYTE> LookupEveryone()
     return sid;
 }
 
+// The same group by its well-known SID. Its name is translated on localized systems ("Jeder",
+// "Tout le monde"), where the lookup by name fails and the service would otherwise run without a
+// stop event: no bounded stop and no registry watcher.
+std::vector<BYTE> WellKnownEveryone()
+{
+    DWORD sidSize = SECURITY_MAX_SID_SIZE;
+    std::vector<BYTE> sid(sidSize);
+    if (!::CreateWellKnownSid(WinWorldSid, nullptr, sid.data(), &sidSize)) {
+        return {};
+    }
+    sid.resize(sidSize);
+    return sid;
+}
+
 }  // namespace
 
 HANDLE CreateNamedEvent(const wchar_t* name)
 {
-    const std::vector<BYTE> everyone = LookupEveryone();
+    std::vector<BYTE> everyone = LookupEveryone();
+    if (everyone.empty()) {
+        everyone = WellKnownEveryone();
+    }
     if (everyone.empty()) {
         return nullptr;
     }
