@@ -20,12 +20,13 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Codes = std::vector<DWORD>;
 
-constexpr const wchar_t* kServiceName = L"Velmora 64-bit Virtual Memory Optimization";
+using e2e::kAppIdPath;
+using e2e::kServiceName;
+using e2e::kSettingsPath;
+
 constexpr const wchar_t* kDriverName = L"VlmAltStrFixture";
 constexpr const wchar_t* kDevicePath = L"\\\\.\\VlmAltStr";
-constexpr const wchar_t* kAppIdPath = L"AppID\\{5B0A6C3E-91D4-4E27-A8F3-2C7D90E1B645}";
 constexpr const wchar_t* kVelmoraPath = L"SOFTWARE\\Velmora";
-constexpr const wchar_t* kSettingsPath = L"SOFTWARE\\Velmora\\MRX";
 constexpr const wchar_t* kProcessListPath = L"SOFTWARE\\Velmora\\MRX\\ProcessExclusionList";
 constexpr DWORD kSettingsLoaded = 0x00084020;
 constexpr DWORD kServiceStop = 0x00084024;
