@@ -1,12 +1,9 @@
-// Crafted PE files, and the cases of CImageFile that hold wherever the files live: in the fake
-// file system on the host, in real files under Wine. The bytes are laid out here by offset, not
-// with the reader's structures, so that a wrong layout in the reader cannot hide itself.
+// Crafted PE files, read by the header decoding natively and by CImageFile as real files under
+// Wine. The bytes are laid out here by offset, not with the reader's structures, so that a wrong
+// layout in the reader cannot hide itself.
 #pragma once
 
-#include "image/ImageFile.h"
-
-#include <gtest/gtest.h>
-
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -22,19 +19,19 @@ inline constexpr std::size_t kPe32PlusBaseOffset = kMagicOffset + 24;
 inline constexpr std::size_t kPe32HeadersEnd = kNtHeadersOffset + kMagicOffset + 224;
 inline constexpr std::size_t kPe32PlusHeadersEnd = kNtHeadersOffset + kMagicOffset + 240;
 
-inline constexpr ULONGLONG kBase32 = 0x10000000;
-inline constexpr ULONGLONG kBase64 = 0x2A0000000;
+inline constexpr std::uint64_t kBase32 = 0x10000000;
+inline constexpr std::uint64_t kBase64 = 0x2A0000000;
 
 template <typename T>
-void Poke(std::vector<BYTE>& bytes, std::size_t offset, T value)
+void Poke(std::vector<std::uint8_t>& bytes, std::size_t offset, T value)
 {
     std::memcpy(bytes.data() + offset, &value, sizeof value);
 }
 
 // A file that ends right after the optional header of the given width.
-inline std::vector<BYTE> MakeImage(bool pe32Plus, ULONGLONG base)
+inline std::vector<std::uint8_t> MakeImage(bool pe32Plus, std::uint64_t base)
 {
-    std::vector<BYTE> bytes(pe32Plus ? kPe32PlusHeadersEnd : kPe32HeadersEnd, 0xCC);
+    std::vector<std::uint8_t> bytes(pe32Plus ? kPe32PlusHeadersEnd : kPe32HeadersEnd, 0xCC);
     bytes[0] = 'M';
     bytes[1] = 'Z';
     Poke<std::int32_t>(bytes, kLfanewOffset, kNtHeadersOffset);
@@ -49,26 +46,26 @@ inline std::vector<BYTE> MakeImage(bool pe32Plus, ULONGLONG base)
     return bytes;
 }
 
-inline std::vector<BYTE> WithLfanew(std::vector<BYTE> bytes, std::int32_t lfanew)
+inline std::vector<std::uint8_t> WithLfanew(std::vector<std::uint8_t> bytes, std::int32_t lfanew)
 {
     Poke(bytes, kLfanewOffset, lfanew);
     return bytes;
 }
 
-inline std::vector<BYTE> CutTo(std::vector<BYTE> bytes, std::size_t size)
+inline std::vector<std::uint8_t> CutTo(std::vector<std::uint8_t> bytes, std::size_t size)
 {
     bytes.resize(size);
     return bytes;
 }
 
-inline std::vector<BYTE> Padded(std::vector<BYTE> bytes, std::size_t size)
+inline std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> bytes, std::size_t size)
 {
     bytes.resize(size, 0);
     return bytes;
 }
 
 // A valid signature in the last eight bytes, pointed to by e_lfanew: what follows it is missing.
-inline std::vector<BYTE> SignatureInTheLastBytes(std::vector<BYTE> bytes)
+inline std::vector<std::uint8_t> SignatureInTheLastBytes(std::vector<std::uint8_t> bytes)
 {
     const auto offset = bytes.size();
     bytes.insert(bytes.end(), {'P', 'E', 0, 0, 0x64, 0x86, 1, 0});
@@ -77,9 +74,9 @@ inline std::vector<BYTE> SignatureInTheLastBytes(std::vector<BYTE> bytes)
 
 struct CraftedImage {
     const char* name;
-    std::vector<BYTE> bytes;
+    std::vector<std::uint8_t> bytes;
     bool pe32Plus;    // what IsPE32Plus answers
-    ULONGLONG base;   // what the reader it selects answers; 0 means both readers answer 0
+    std::uint64_t base;   // what the reader it selects answers; 0 means both readers answer 0
 };
 
 inline std::vector<CraftedImage> CraftedImages()
@@ -115,54 +112,3 @@ inline std::vector<CraftedImage> CraftedImages()
 }
 
 }  // namespace image_test
-
-// A fixture derived from ImageFileCases says where a crafted file is put; VLM_IMAGE_FILE_CASES
-// instantiates the cases for it.
-class ImageFileCases : public ::testing::Test {
-protected:
-    // Puts `bytes` into a file of its own and returns its path.
-    virtual std::wstring Stage(const char* name, const std::vector<BYTE>& bytes) = 0;
-
-    void ReadEveryCraftedImage()
-    {
-        for (const auto& image : image_test::CraftedImages()) {
-            SCOPED_TRACE(image.name);
-            const std::wstring path = Stage(image.name, image.bytes);
-            CImageFile file;
-            ASSERT_TRUE(file.Open(path.c_str(), true));
-            EXPECT_EQ(file.IsPE32Plus(), image.pe32Plus);
-            const ULONGLONG base =
-                image.pe32Plus ? file.ReadImageBase64() : file.ReadImageBase32();
-            EXPECT_EQ(base, image.base);
-            if (image.base == 0) {
-                EXPECT_EQ(file.ReadImageBase32(), 0u);
-                EXPECT_EQ(file.ReadImageBase64(), 0u);
-            }
-        }
-    }
-
-    void ReadWithoutAMapping()
-    {
-        const std::wstring path = Stage("unmapped", image_test::MakeImage(true, image_test::kBase64));
-        CImageFile file;
-        ASSERT_TRUE(file.Open(path.c_str(), false));
-        EXPECT_FALSE(file.IsPE32Plus());  // it reads the view, and there is none
-        EXPECT_EQ(file.ReadImageBase64(), image_test::kBase64);
-    }
-
-    void RefuseAnEmptyFileForMappingOnly()
-    {
-        const std::wstring path = Stage("empty", {});
-        CImageFile file;
-        EXPECT_FALSE(file.Open(path.c_str(), true));
-        EXPECT_EQ(file.ReadImageBase32(), 0u);
-        ASSERT_TRUE(file.Open(path.c_str(), false));
-        EXPECT_EQ(file.ReadImageBase32(), 0u);
-        EXPECT_EQ(file.ReadImageBase64(), 0u);
-    }
-};
-
-#define VLM_IMAGE_FILE_CASES(Fixture)                                                              \
-    TEST_F(Fixture, ReadsThePreferredBaseOfEveryCraftedFileOrZero) { ReadEveryCraftedImage(); }   \
-    TEST_F(Fixture, ReadsWithoutAMappingButCannotTellTheWidth) { ReadWithoutAMapping(); }         \
-    TEST_F(Fixture, RefusesToMapAnEmptyFile) { RefuseAnEmptyFileForMappingOnly(); }

@@ -1,54 +1,19 @@
 #include "image/ExclusionList.h"
 
-#include "platform/RegistryNumber.h"
-#include "platform/Text.h"
-#include "platform/UniqueResource.h"
-#include "resources/StringTable.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
-// The parent of both list keys, which holds the two default levels.
-constexpr const wchar_t* kServiceKey = L"" STR_SERVICE_KEY;
-constexpr const wchar_t* kDefaultComponentLevelValue = L"DefaultComponentOptimizationLevel";
-constexpr const wchar_t* kDefaultProcessLevelValue = L"DefaultProcessOptimizationLevel";
-// The configuration lives in the 32-bit view, also for this 64-bit service.
-constexpr REGSAM kListAccess = KEY_QUERY_VALUE | KEY_WOW64_32KEY;
-constexpr DWORD kValueNameCapacity = 255;  // characters, the terminator included
-constexpr DWORD kLevelDataCapacity = 255;  // bytes
-constexpr DWORD kLevelBytes = sizeof(DWORD);
+constexpr std::size_t kLevelBytes = sizeof(std::uint32_t);
 
-void ReadDefaultLevels(ExclusionList& list)
-{
-    os::UniqueKey key;
-    if (os::Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, kListAccess,
-                                     key.put()) != ERROR_SUCCESS) {
-        return;
-    }
-    static_cast<void>(QueryRawNumber(key.get(), kDefaultComponentLevelValue,
-                                     list.defaultComponentLevel));
-    static_cast<void>(QueryRawNumber(key.get(), kDefaultProcessLevelValue,
-                                     list.defaultProcessLevel));
-}
-
-DWORD DefaultLevelOf(const ExclusionList& list)
+std::uint32_t DefaultLevelOf(const ExclusionList& list)
 {
     return list.kind != kComponentList ? list.defaultProcessLevel : list.defaultComponentLevel;
-}
-
-// The level stored as the data of a value that is not REG_SZ: exactly 4 bytes, or no level.
-bool ReadLevelData(HKEY key, const wchar_t* valueName, DWORD& level)
-{
-    alignas(DWORD) BYTE data[kLevelDataCapacity] = {};
-    DWORD size = sizeof data;
-    if (os::Registry().RegQueryValueExW(key, valueName, nullptr, data, &size) != ERROR_SUCCESS ||
-        size != kLevelBytes) {
-        return false;
-    }
-    std::copy_n(data, kLevelBytes, reinterpret_cast<BYTE*>(&level));
-    return true;
 }
 
 bool IsListed(const ExclusionList& list, const std::wstring& name)
@@ -57,64 +22,87 @@ bool IsListed(const ExclusionList& list, const std::wstring& name)
                        [&](const ExclusionEntry& entry) { return entry.name == name; });
 }
 
-std::wstring UpperFileName(const wchar_t* path)
+std::uint32_t LittleEndianLevel(std::span<const std::uint8_t> data)
 {
-    std::wstring name(FileNamePart(path));
-    UpperCase(name);
-    return name;
-}
-
-// Adds the entry unless its file name is listed already.
-void AddEntry(ExclusionList& list, const wchar_t* valueName, DWORD level)
-{
-    try {
-        std::wstring name = UpperFileName(valueName);
-        if (!IsListed(list, name)) {
-            list.entries.push_back({std::move(name), level});
-        }
-    } catch (const std::bad_alloc&) {
-        // No memory for this entry: it is dropped and the list stands without it.
+    std::uint32_t level = 0;
+    for (std::size_t index = kLevelBytes; index-- > 0;) {
+        level = (level << 8) | data[index];
     }
+    return level;
 }
 
 }  // namespace
 
-bool LoadExclusionList(ExclusionList& list, const wchar_t* keyPath, DWORD isProcessList)
+ExclusionList FreshListFrom(const ExclusionList& current)
 {
-    list.kind = isProcessList;
-    list.entries.clear();
-    ReadDefaultLevels(list);
+    ExclusionList fresh;
+    fresh.defaultComponentLevel = current.defaultComponentLevel;
+    fresh.defaultProcessLevel = current.defaultProcessLevel;
+    fresh.kind = current.kind;
+    return fresh;
+}
 
-    os::UniqueKey key;
-    if (os::Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, kListAccess, key.put()) !=
-        ERROR_SUCCESS) {
-        return false;
+bool AddExclusionEntry(ExclusionList& list, std::wstring_view valueName, std::uint32_t type,
+                       std::span<const std::uint8_t> data)
+{
+    std::uint32_t level = DefaultLevelOf(list);
+    if (type != kTextValueType) {
+        if (data.size() != kLevelBytes) {
+            return false;
+        }
+        level = LittleEndianLevel(data);
     }
-    // Any failure ends the enumeration, the end of the values as much as a name too long for the
-    // buffer.
-    for (DWORD index = 0;; ++index) {
-        wchar_t valueName[kValueNameCapacity] = {};
-        DWORD nameChars = kValueNameCapacity;
-        DWORD type = REG_NONE;
-        if (os::Registry().RegEnumValueW(key.get(), index, valueName, &nameChars, &type) !=
-            ERROR_SUCCESS) {
-            return true;
+    try {
+        std::wstring name = UpperCased(FileNamePart(valueName));
+        if (IsListed(list, name)) {
+            return false;
         }
-        DWORD level = DefaultLevelOf(list);
-        if (type != REG_SZ && !ReadLevelData(key.get(), valueName, level)) {
-            continue;
-        }
-        AddEntry(list, valueName, level);
+        list.entries.push_back({std::move(name), level});
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;  // the list stands without this entry
     }
 }
 
-DWORD GetOptimizationLevel(const ExclusionList& list, const wchar_t* path)
+std::uint32_t GetOptimizationLevel(const ExclusionList& list, std::wstring_view path)
 {
-    const std::wstring name = UpperFileName(path == nullptr ? L"" : path);
+    const std::wstring name = UpperCased(FileNamePart(path));
     for (const ExclusionEntry& entry : list.entries) {
         if (entry.name == name) {
             return entry.level;
         }
     }
     return list.defaultProcessLevel;
+}
+
+void ExclusionLists::FreshCopies(ExclusionList& components, ExclusionList& processes) const
+{
+    const std::lock_guard lock(lock_);
+    components = FreshListFrom(componentExclusions_);
+    processes = FreshListFrom(processExclusions_);
+}
+
+void ExclusionLists::Replace(ExclusionList& components, ExclusionList& processes)
+{
+    const std::lock_guard lock(lock_);
+    std::swap(componentExclusions_, components);
+    std::swap(processExclusions_, processes);
+}
+
+std::uint32_t ExclusionLists::ProcessLevel(std::wstring_view imagePath) const
+{
+    const std::lock_guard lock(lock_);
+    return GetOptimizationLevel(processExclusions_, imagePath);
+}
+
+ExclusionList ExclusionLists::Components() const
+{
+    const std::lock_guard lock(lock_);
+    return componentExclusions_;
+}
+
+ExclusionList ExclusionLists::Processes() const
+{
+    const std::lock_guard lock(lock_);
+    return processExclusions_;
 }

@@ -1,44 +1,74 @@
-// Exclusion lists: optimisation levels that an administrator attaches to programs by file name.
+// Exclusion lists: optimisation levels that an administrator attaches to programs by file name,
+// built from the values of a registry key, and the pair of lists that the service shares between
+// the thread that reloads them and the worker that looks processes up.
 //
 // A level is an unsigned 32-bit number: 0 leaves a process alone, any other value has its
 // relocated components recorded, and the bit of value 2 also records the process's own image.
 #pragma once
 
-#include "platform/WinTypes.h"
-
+#include <cstdint>
+#include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What `ExclusionList::kind` says about a list.
-inline constexpr DWORD kComponentList = 0;
-inline constexpr DWORD kProcessList = 1;
-inline constexpr DWORD kListNotLoaded = 0xFFFFFFFF;
+inline constexpr std::uint32_t kComponentList = 0;
+inline constexpr std::uint32_t kProcessList = 1;
+inline constexpr std::uint32_t kListNotLoaded = 0xFFFFFFFF;
+
+// The registry type whose entries take their list's default level (REG_SZ).
+inline constexpr std::uint32_t kTextValueType = 1;
 
 struct ExclusionEntry {
     std::wstring name;  // upper-case file name, no directory
-    DWORD level = 0;
+    std::uint32_t level = 0;
 };
 
 // One list as last loaded from the registry. A plain value: whoever shares one between threads
-// guards it (the service module swaps in a list built aside, under its lock).
+// guards it (ExclusionLists below).
 struct ExclusionList {
     std::vector<ExclusionEntry> entries;  // unique names, in the registry's enumeration order
-    DWORD defaultComponentLevel = 0;      // "DefaultComponentOptimizationLevel" at the last load
-    DWORD defaultProcessLevel = 0;        // "DefaultProcessOptimizationLevel" at the last load
-    DWORD kind = kListNotLoaded;
+    std::uint32_t defaultComponentLevel = 0;  // "DefaultComponentOptimizationLevel" at the last load
+    std::uint32_t defaultProcessLevel = 0;    // "DefaultProcessOptimizationLevel" at the last load
+    std::uint32_t kind = kListNotLoaded;
 };
 
-// Rebuilds `list` from the list key `keyPath` (below HKEY_LOCAL_MACHINE, 32-bit view), as the
-// component list (isProcessList 0) or the process list (1). Both default levels are re-read from
-// the service key first; one that cannot be read keeps its value. The entries always start
-// empty. Each value of the list key is one entry named by the file-name part of the value's name:
-// a REG_SZ value takes the list's default level, any other type its data, which must be exactly
-// 4 bytes (an entry whose data is of another size or cannot be read is skipped); of two values
-// naming the same file the first enumerated wins. Returns false when the list key cannot be
-// opened (the list is then empty), else true.
-[[nodiscard]] bool LoadExclusionList(ExclusionList& list, const wchar_t* keyPath,
-                                     DWORD isProcessList);
+// A list to load afresh from `current`: no entries and the same kind, but the default levels of
+// `current`, which a load keeps when it cannot read them.
+[[nodiscard]] ExclusionList FreshListFrom(const ExclusionList& current);
+
+// Adds the entry that one value of a list key stands for: named by the file-name part of
+// `valueName`, upper-cased; a value of kTextValueType takes the list's default level whatever
+// `data` holds, any other type its `data`, which must be exactly 4 bytes (little-endian) or the
+// value is no entry. Of two values naming the same file the first added wins. True when the
+// entry was added; a value dropped for want of memory gives false and leaves the list whole.
+bool AddExclusionEntry(ExclusionList& list, std::wstring_view valueName, std::uint32_t type,
+                       std::span<const std::uint8_t> data);
 
 // The level of the program at `path`, looked up by its file name without regard to case or
 // directory; `defaultProcessLevel` when the file name is not listed.
-[[nodiscard]] DWORD GetOptimizationLevel(const ExclusionList& list, const wchar_t* path);
+[[nodiscard]] std::uint32_t GetOptimizationLevel(const ExclusionList& list, std::wstring_view path);
+
+// The process and component lists of the service. A reload builds new lists aside and replaces
+// both in one step under the lock, so that a lookup on another thread sees the old lists or the
+// new ones, never one half built; the old lists are freed after the lock is released.
+class ExclusionLists {
+public:
+    // Copies of the lists with their entries dropped and their default levels kept (FreshListFrom),
+    // for a reload to fill.
+    void FreshCopies(ExclusionList& components, ExclusionList& processes) const;
+    // Replaces both lists with `components` and `processes`, which receive the old ones.
+    void Replace(ExclusionList& components, ExclusionList& processes);
+    // GetOptimizationLevel in the process list as of the last completed Replace.
+    [[nodiscard]] std::uint32_t ProcessLevel(std::wstring_view imagePath) const;
+    // Copies of both lists as of the last completed Replace.
+    [[nodiscard]] ExclusionList Components() const;
+    [[nodiscard]] ExclusionList Processes() const;
+
+private:
+    mutable std::mutex lock_;
+    ExclusionList processExclusions_;
+    ExclusionList componentExclusions_;
+};

@@ -10,13 +10,6 @@
 #include "image/PeHeaders.h"
 #include "platform/UniqueResource.h"
 
-// Paths are examined up to this many characters (the platform's fixed path buffers).
-inline constexpr std::size_t kImagePathCharacters = 260;
-
-// Whether `path`, cut to kImagePathCharacters, contains "\PIPE\" in any letter case: such a path
-// names a pipe and is never opened as an image nor recorded.
-[[nodiscard]] bool NamesPipe(const wchar_t* path);
-
 class CImageFile {
 public:
     CImageFile();  // empty, as by Reset
@@ -47,8 +40,7 @@ public:
 
 private:
     template <typename Optional>
-    ULONGLONG ReadNtHeaders(Optional& optional);
-    bool LoadDosHeader();
+    ULONGLONG ReadBase(Optional& optional);
 
     os::UniqueView view;             // the whole file, read-only; empty when not mapped
     ULONGLONG viewSize = 0;          // bytes in `view`: what bounds IsPE32Plus

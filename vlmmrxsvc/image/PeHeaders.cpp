@@ -18,7 +18,7 @@ bool CopyAt(Bytes bytes, std::size_t offset, T& out)
 }
 
 // The length of the optional header that `magic` announces; 0 for a Magic of neither width.
-std::size_t AnnouncedOptionalHeaderSize(WORD magic)
+std::size_t AnnouncedOptionalHeaderSize(std::uint16_t magic)
 {
     switch (magic) {
     case kPe32Magic:
@@ -36,17 +36,17 @@ bool DecodeDosHeader(Bytes bytes, DosHeader& header) { return CopyAt(bytes, 0, h
 
 bool HasDosMagic(const DosHeader& header) { return header.magic == kDosMagic; }
 
-bool NtHeadersStartInside(const DosHeader& header, ULONGLONG fileSize)
+bool NtHeadersStartInside(const DosHeader& header, std::uint64_t fileSize)
 {
     return header.ntHeadersOffset >= 0 &&
-           static_cast<ULONGLONG>(header.ntHeadersOffset) < fileSize;
+           static_cast<std::uint64_t>(header.ntHeadersOffset) < fileSize;
 }
 
 template <typename Optional>
 bool DecodeNtHeaders(Bytes bytes, FileHeader& fileHeader, Optional& optional)
 {
-    DWORD signature = 0;
-    WORD magic = 0;
+    std::uint32_t signature = 0;
+    std::uint16_t magic = 0;
     if (!CopyAt(bytes, 0, signature) || signature != kNtSignature ||
         !CopyAt(bytes, kOptionalHeaderOffset, magic)) {
         return false;
@@ -61,6 +61,33 @@ bool DecodeNtHeaders(Bytes bytes, FileHeader& fileHeader, Optional& optional)
 
 template bool DecodeNtHeaders<OptionalHeader32>(Bytes, FileHeader&, OptionalHeader32&);
 template bool DecodeNtHeaders<OptionalHeader64>(Bytes, FileHeader&, OptionalHeader64&);
+
+template <typename Optional>
+std::uint64_t ReadImageBase(std::uint64_t fileSize, const ReadAt& read, DosHeader& dos,
+                            FileHeader& file, Optional& optional)
+{
+    if (!HasDosMagic(dos)) {
+        std::uint8_t bytes[sizeof(DosHeader)] = {};
+        const std::size_t delivered = read(0, bytes);
+        if (!DecodeDosHeader(Bytes(bytes, delivered), dos) || !HasDosMagic(dos)) {
+            return 0;
+        }
+    }
+    if (!NtHeadersStartInside(dos, fileSize)) {
+        return 0;
+    }
+    std::uint8_t bytes[kLargestNtHeaders] = {};
+    const std::size_t delivered = read(static_cast<std::uint64_t>(dos.ntHeadersOffset), bytes);
+    if (!DecodeNtHeaders(Bytes(bytes, delivered), file, optional)) {
+        return 0;
+    }
+    return optional.imageBase;
+}
+
+template std::uint64_t ReadImageBase<OptionalHeader32>(std::uint64_t, const ReadAt&, DosHeader&,
+                                                       FileHeader&, OptionalHeader32&);
+template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, const ReadAt&, DosHeader&,
+                                                       FileHeader&, OptionalHeader64&);
 
 bool IsPE32Plus(Bytes image)
 {

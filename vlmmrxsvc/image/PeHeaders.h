@@ -5,11 +5,10 @@
 // the span it is given: a span that ends inside a header is a failure, never a longer read.
 #pragma once
 
-#include "platform/WinTypes.h"
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace pe {
@@ -17,113 +16,113 @@ namespace pe {
 static_assert(std::endian::native == std::endian::little,
               "headers are copied byte for byte from the little-endian file");
 
-inline constexpr WORD kDosMagic = 0x5A4D;            // "MZ"
-inline constexpr DWORD kNtSignature = 0x00004550;    // "PE\0\0"
-inline constexpr WORD kPe32Magic = 0x10B;
-inline constexpr WORD kPe32PlusMagic = 0x20B;
+inline constexpr std::uint16_t kDosMagic = 0x5A4D;            // "MZ"
+inline constexpr std::uint32_t kNtSignature = 0x00004550;    // "PE\0\0"
+inline constexpr std::uint16_t kPe32Magic = 0x10B;
+inline constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 inline constexpr std::size_t kDataDirectoryCount = 16;
 
 struct DosHeader {
-    WORD magic;
-    WORD bytesOnLastPage;
-    WORD pages;
-    WORD relocations;
-    WORD headerParagraphs;
-    WORD minimumExtraParagraphs;
-    WORD maximumExtraParagraphs;
-    WORD initialSs;
-    WORD initialSp;
-    WORD checksum;
-    WORD initialIp;
-    WORD initialCs;
-    WORD relocationTableOffset;
-    WORD overlay;
-    WORD reserved[4];
-    WORD oemId;
-    WORD oemInfo;
-    WORD reserved2[10];
+    std::uint16_t magic;
+    std::uint16_t bytesOnLastPage;
+    std::uint16_t pages;
+    std::uint16_t relocations;
+    std::uint16_t headerParagraphs;
+    std::uint16_t minimumExtraParagraphs;
+    std::uint16_t maximumExtraParagraphs;
+    std::uint16_t initialSs;
+    std::uint16_t initialSp;
+    std::uint16_t checksum;
+    std::uint16_t initialIp;
+    std::uint16_t initialCs;
+    std::uint16_t relocationTableOffset;
+    std::uint16_t overlay;
+    std::uint16_t reserved[4];
+    std::uint16_t oemId;
+    std::uint16_t oemInfo;
+    std::uint16_t reserved2[10];
     std::int32_t ntHeadersOffset;  // e_lfanew: from the start of the file, signed
 };
 
 struct FileHeader {
-    WORD machine;
-    WORD numberOfSections;
-    DWORD timeDateStamp;
-    DWORD pointerToSymbolTable;
-    DWORD numberOfSymbols;
-    WORD sizeOfOptionalHeader;
-    WORD characteristics;
+    std::uint16_t machine;
+    std::uint16_t numberOfSections;
+    std::uint32_t timeDateStamp;
+    std::uint32_t pointerToSymbolTable;
+    std::uint32_t numberOfSymbols;
+    std::uint16_t sizeOfOptionalHeader;
+    std::uint16_t characteristics;
 };
 
 struct DataDirectory {
-    DWORD virtualAddress;
-    DWORD size;
+    std::uint32_t virtualAddress;
+    std::uint32_t size;
 };
 
 struct OptionalHeader32 {
-    WORD magic;
-    BYTE majorLinkerVersion;
-    BYTE minorLinkerVersion;
-    DWORD sizeOfCode;
-    DWORD sizeOfInitializedData;
-    DWORD sizeOfUninitializedData;
-    DWORD addressOfEntryPoint;
-    DWORD baseOfCode;
-    DWORD baseOfData;
-    DWORD imageBase;
-    DWORD sectionAlignment;
-    DWORD fileAlignment;
-    WORD majorOperatingSystemVersion;
-    WORD minorOperatingSystemVersion;
-    WORD majorImageVersion;
-    WORD minorImageVersion;
-    WORD majorSubsystemVersion;
-    WORD minorSubsystemVersion;
-    DWORD win32VersionValue;
-    DWORD sizeOfImage;
-    DWORD sizeOfHeaders;
-    DWORD checkSum;
-    WORD subsystem;
-    WORD dllCharacteristics;
-    DWORD sizeOfStackReserve;
-    DWORD sizeOfStackCommit;
-    DWORD sizeOfHeapReserve;
-    DWORD sizeOfHeapCommit;
-    DWORD loaderFlags;
-    DWORD numberOfRvaAndSizes;
+    std::uint16_t magic;
+    std::uint8_t majorLinkerVersion;
+    std::uint8_t minorLinkerVersion;
+    std::uint32_t sizeOfCode;
+    std::uint32_t sizeOfInitializedData;
+    std::uint32_t sizeOfUninitializedData;
+    std::uint32_t addressOfEntryPoint;
+    std::uint32_t baseOfCode;
+    std::uint32_t baseOfData;
+    std::uint32_t imageBase;
+    std::uint32_t sectionAlignment;
+    std::uint32_t fileAlignment;
+    std::uint16_t majorOperatingSystemVersion;
+    std::uint16_t minorOperatingSystemVersion;
+    std::uint16_t majorImageVersion;
+    std::uint16_t minorImageVersion;
+    std::uint16_t majorSubsystemVersion;
+    std::uint16_t minorSubsystemVersion;
+    std::uint32_t win32VersionValue;
+    std::uint32_t sizeOfImage;
+    std::uint32_t sizeOfHeaders;
+    std::uint32_t checkSum;
+    std::uint16_t subsystem;
+    std::uint16_t dllCharacteristics;
+    std::uint32_t sizeOfStackReserve;
+    std::uint32_t sizeOfStackCommit;
+    std::uint32_t sizeOfHeapReserve;
+    std::uint32_t sizeOfHeapCommit;
+    std::uint32_t loaderFlags;
+    std::uint32_t numberOfRvaAndSizes;
     DataDirectory dataDirectory[kDataDirectoryCount];
 };
 
 struct OptionalHeader64 {
-    WORD magic;
-    BYTE majorLinkerVersion;
-    BYTE minorLinkerVersion;
-    DWORD sizeOfCode;
-    DWORD sizeOfInitializedData;
-    DWORD sizeOfUninitializedData;
-    DWORD addressOfEntryPoint;
-    DWORD baseOfCode;
-    ULONGLONG imageBase;
-    DWORD sectionAlignment;
-    DWORD fileAlignment;
-    WORD majorOperatingSystemVersion;
-    WORD minorOperatingSystemVersion;
-    WORD majorImageVersion;
-    WORD minorImageVersion;
-    WORD majorSubsystemVersion;
-    WORD minorSubsystemVersion;
-    DWORD win32VersionValue;
-    DWORD sizeOfImage;
-    DWORD sizeOfHeaders;
-    DWORD checkSum;
-    WORD subsystem;
-    WORD dllCharacteristics;
-    ULONGLONG sizeOfStackReserve;
-    ULONGLONG sizeOfStackCommit;
-    ULONGLONG sizeOfHeapReserve;
-    ULONGLONG sizeOfHeapCommit;
-    DWORD loaderFlags;
-    DWORD numberOfRvaAndSizes;
+    std::uint16_t magic;
+    std::uint8_t majorLinkerVersion;
+    std::uint8_t minorLinkerVersion;
+    std::uint32_t sizeOfCode;
+    std::uint32_t sizeOfInitializedData;
+    std::uint32_t sizeOfUninitializedData;
+    std::uint32_t addressOfEntryPoint;
+    std::uint32_t baseOfCode;
+    std::uint64_t imageBase;
+    std::uint32_t sectionAlignment;
+    std::uint32_t fileAlignment;
+    std::uint16_t majorOperatingSystemVersion;
+    std::uint16_t minorOperatingSystemVersion;
+    std::uint16_t majorImageVersion;
+    std::uint16_t minorImageVersion;
+    std::uint16_t majorSubsystemVersion;
+    std::uint16_t minorSubsystemVersion;
+    std::uint32_t win32VersionValue;
+    std::uint32_t sizeOfImage;
+    std::uint32_t sizeOfHeaders;
+    std::uint32_t checkSum;
+    std::uint16_t subsystem;
+    std::uint16_t dllCharacteristics;
+    std::uint64_t sizeOfStackReserve;
+    std::uint64_t sizeOfStackCommit;
+    std::uint64_t sizeOfHeapReserve;
+    std::uint64_t sizeOfHeapCommit;
+    std::uint32_t loaderFlags;
+    std::uint32_t numberOfRvaAndSizes;
     DataDirectory dataDirectory[kDataDirectoryCount];
 };
 
@@ -136,12 +135,12 @@ static_assert(sizeof(OptionalHeader64) == 240);
 static_assert(offsetof(OptionalHeader64, imageBase) == 24);
 
 // From the start of the NT headers: the signature, then the file header, then the optional header.
-inline constexpr std::size_t kFileHeaderOffset = sizeof(DWORD);
+inline constexpr std::size_t kFileHeaderOffset = sizeof(std::uint32_t);
 inline constexpr std::size_t kOptionalHeaderOffset = kFileHeaderOffset + sizeof(FileHeader);
 // The most that either reader needs from the start of the NT headers.
 inline constexpr std::size_t kLargestNtHeaders = kOptionalHeaderOffset + sizeof(OptionalHeader64);
 
-using Bytes = std::span<const BYTE>;
+using Bytes = std::span<const std::uint8_t>;
 
 // Copies the DOS header from the start of `bytes` into `header`. False, with `header` untouched,
 // when `bytes` is shorter than a DOS header; true otherwise, whatever the header holds.
@@ -153,7 +152,7 @@ using Bytes = std::span<const BYTE>;
 // Whether the NT headers that `header` points to start inside a file of `fileSize` bytes
 // (e_lfanew neither negative nor at or past the end). What follows the start is checked by the
 // decoders below against what the file delivered.
-[[nodiscard]] bool NtHeadersStartInside(const DosHeader& header, ULONGLONG fileSize);
+[[nodiscard]] bool NtHeadersStartInside(const DosHeader& header, std::uint64_t fileSize);
 
 // Decodes the NT headers from `bytes`, which holds what the file has from e_lfanew on (cut short
 // where the file ends), for the reader of `Optional` (OptionalHeader32 or OptionalHeader64).
@@ -166,6 +165,26 @@ template <typename Optional>
 
 extern template bool DecodeNtHeaders<OptionalHeader32>(Bytes, FileHeader&, OptionalHeader32&);
 extern template bool DecodeNtHeaders<OptionalHeader64>(Bytes, FileHeader&, OptionalHeader64&);
+
+// A file as a header reader sees it: copies up to `into.size()` bytes from `offset` into `into`
+// and returns how many it delivered (fewer at the end of the file, 0 when it cannot read there).
+using ReadAt = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> into)>;
+
+// The ImageBase of the file of `fileSize` bytes that `read` delivers, for the reader of
+// `Optional` (a PE32 base zero-extended): the DOS header from offset 0 unless `dos` already holds
+// one with the "MZ" magic, then the NT headers at its e_lfanew, which must start inside the file,
+// decoded into `file` and `optional`. 0 when any step fails; the outputs of the failed step are
+// untouched. A short read is never taken for a whole header.
+template <typename Optional>
+[[nodiscard]] std::uint64_t ReadImageBase(std::uint64_t fileSize, const ReadAt& read,
+                                          DosHeader& dos, FileHeader& file, Optional& optional);
+
+extern template std::uint64_t ReadImageBase<OptionalHeader32>(std::uint64_t, const ReadAt&,
+                                                              DosHeader&, FileHeader&,
+                                                              OptionalHeader32&);
+extern template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, const ReadAt&,
+                                                              DosHeader&, FileHeader&,
+                                                              OptionalHeader64&);
 
 // Of a whole file held in `image`: true when it begins with "MZ" and the optional header at
 // e_lfanew + 24 has the PE32+ Magic and lies wholly inside `image`. The NT signature is not

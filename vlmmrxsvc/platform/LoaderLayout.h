@@ -1,16 +1,15 @@
 // Where a 64-bit process's loader keeps its list of loaded modules, as the process-status calls
 // read it from outside: the process environment block points to the loader's data, whose
 // load-order list links one record per module, the main executable first. These offsets are
-// those of every 64-bit Windows; a name is UTF-16 there (wchar_t, whose size the readers use).
+// those of every 64-bit Windows; a name is UTF-16 there.
 #pragma once
 
-#include "platform/WinTypes.h"
-
 #include <cstddef>
+#include <cstdint>
 
 namespace loader {
 
-inline constexpr ULONG kProcessBasicInformation = 0;  // NtQueryInformationProcess class
+inline constexpr std::uint32_t kProcessBasicInformation = 0;  // NtQueryInformationProcess class
 
 inline constexpr std::size_t kPebLdr = 0x18;               // pointer to the loader's data
 inline constexpr std::size_t kLdrInLoadOrderList = 0x10;   // list head: forward, backward link

@@ -1,11 +1,11 @@
 // Move-only owners, one per kind of operating-system handle.
 //
-// Each owner closes its handle in its destructor, through the platform seam, so that the same owner
-// serves the real Windows calls and the in-memory fakes. Closing keeps the thread's last error: a
-// cleanup on the way out of a failed call must not overwrite the error the caller is about to read.
+// Each owner closes its handle in its destructor with the call that belongs to that kind of
+// handle. Closing keeps the thread's last error: a cleanup on the way out of a failed call must
+// not overwrite the error the caller is about to read.
 #pragma once
 
-#include "platform/Platform.h"
+#include "platform/Windows.h"
 
 #include <utility>
 
@@ -44,9 +44,9 @@ public:
     {
         const pointer old = std::exchange(value_, value);
         if (old != Traits::invalid()) {
-            const DWORD lastError = Errors().GetLastError();
+            const DWORD lastError = ::GetLastError();
             Traits::close(old);
-            Errors().SetLastError(lastError);
+            ::SetLastError(lastError);
         }
     }
 
@@ -61,46 +61,46 @@ private:
     pointer value_ = Traits::invalid();
 };
 
-struct KernelHandleTraits {  // events, threads, processes, tokens: NULL when invalid
+struct KernelHandleTraits {  // events, threads, processes, tokens, mappings: NULL when invalid
     using pointer = HANDLE;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { Kernel().CloseHandle(value); }
+    static void close(pointer value) noexcept { ::CloseHandle(value); }
 };
 
 struct FileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE when invalid
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { Kernel().CloseHandle(value); }
+    static void close(pointer value) noexcept { ::CloseHandle(value); }
 };
 
 struct RegistryKeyTraits {
     using pointer = HKEY;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { Registry().RegCloseKey(value); }
+    static void close(pointer value) noexcept { ::RegCloseKey(value); }
 };
 
 struct EventSourceTraits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { EventLog().DeregisterEventSource(value); }
+    static void close(pointer value) noexcept { ::DeregisterEventSource(value); }
 };
 
 struct ServiceHandleTraits {  // service control manager and service handles
     using pointer = SC_HANDLE;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ServiceControl().CloseServiceHandle(value); }
+    static void close(pointer value) noexcept { ::CloseServiceHandle(value); }
 };
 
 struct ServiceLockTraits {  // LockServiceDatabase: NULL when invalid
     using pointer = SC_LOCK;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { ServiceControl().UnlockServiceDatabase(value); }
+    static void close(pointer value) noexcept { ::UnlockServiceDatabase(value); }
 };
 
 struct MappedViewTraits {  // MapViewOfFile: the view's base address, NULL when invalid
     using pointer = const void*;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { Files().UnmapViewOfFile(value); }
+    static void close(pointer value) noexcept { ::UnmapViewOfFile(value); }
 };
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;

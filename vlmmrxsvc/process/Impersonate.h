@@ -42,10 +42,6 @@ private:
     bool threadTokenSet_ = false;  // the thread acts under a token this object gave it
 };
 
-// The warning text of string-table entry `textId` with its "%s" filled with `user` and its "%d"
-// with `error`.
-std::wstring FormatImpersonationWarning(UINT textId, const std::wstring& user, DWORD error);
-
 // Rewrites `path`, on a drive that the user the thread acts as mapped to a network share, into
 // the share's universal name, into `output` (room for `capacity` characters, terminator
 // included). False when the path is not on such a drive, the provider fails or the result does

@@ -1,92 +1,37 @@
 #include "process/LoadedModules.h"
 
-#include "image/ImageFile.h"
 #include "platform/EntryPoints.h"
 #include "platform/LoaderLayout.h"
-#include "platform/Platform.h"
-
-#include <array>
-#include <cstring>
-#include <new>
 
 namespace {
 
-// A list being rewritten while it is read could lead in a circle; no process has this many.
-constexpr std::size_t kMaxModules = 16384;
-
-const void* PointerTo(ULONGLONG address) { return reinterpret_cast<const void*>(address); }
-
-bool Read(HANDLE process, ULONGLONG address, void* buffer, SIZE_T bytes)
+// The address of the process's environment block; 0 when it cannot be queried.
+std::uint64_t FindEnvironmentBlock(HANDLE process)
 {
-    SIZE_T read = 0;
-    return os::Processes().ReadProcessMemory(process, PointerTo(address), buffer, bytes, &read) !=
-               FALSE &&
-           read == bytes;
-}
-
-template <typename T>
-T Field(const std::array<BYTE, loader::kEntryBytes>& record, std::size_t offset)
-{
-    T value{};
-    std::memcpy(&value, record.data() + offset, sizeof value);
-    return value;
-}
-
-// The address of the loader's load-order list head; 0 when the process has none to read.
-ULONGLONG FindListHead(HANDLE process)
-{
-    const auto query =
-        FindEntryPoint<NtQueryInformationProcessProc>(kNtdll, "NtQueryInformationProcess");
+    const auto query = FindEntryPoint<decltype(&::NtQueryInformationProcess)>(
+        kNtdll, "NtQueryInformationProcess");
     PROCESS_BASIC_INFORMATION basic{};
     ULONG returned = 0;
     if (query == nullptr ||
-        query(process, loader::kProcessBasicInformation, &basic, sizeof basic, &returned) != 0) {
+        query(process, static_cast<PROCESSINFOCLASS>(loader::kProcessBasicInformation), &basic,
+              sizeof basic, &returned) != 0) {
         return 0;
     }
-    ULONGLONG ldr = 0;
-    const auto peb = reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress);
-    if (!Read(process, peb + loader::kPebLdr, &ldr, sizeof ldr) || ldr == 0) {
-        return 0;  // a process that is starting has no loader data yet
-    }
-    return ldr + loader::kLdrInLoadOrderList;
-}
-
-std::wstring ReadName(HANDLE process, const std::array<BYTE, loader::kEntryBytes>& record)
-{
-    const auto bytes = Field<WORD>(record, loader::kEntryFullDllName);
-    const std::size_t characters = bytes / sizeof(wchar_t);
-    if (characters >= kImagePathCharacters) {
-        return {};
-    }
-    std::array<wchar_t, kImagePathCharacters> name{};
-    if (!Read(process, Field<ULONGLONG>(record, loader::kEntryFullDllNameBuffer), name.data(),
-              characters * sizeof(wchar_t))) {
-        return {};
-    }
-    return std::wstring(name.data(), characters);
+    return reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress);
 }
 
 }  // namespace
 
 std::vector<LoadedModule> ReadLoadedModules(HANDLE process)
 {
-    std::vector<LoadedModule> modules;
-    const ULONGLONG head = FindListHead(process);
-    ULONGLONG link = 0;
-    if (head == 0 || !Read(process, head, &link, sizeof link)) {
-        return modules;
+    const std::uint64_t peb = FindEnvironmentBlock(process);
+    if (peb == 0) {
+        return {};
     }
-    std::array<BYTE, loader::kEntryBytes> record{};
-    try {
-        while (link != head && link != 0 && modules.size() < kMaxModules &&
-               Read(process, link - loader::kEntryInLoadOrderLinks, record.data(), record.size())) {
-            modules.push_back({Field<ULONGLONG>(record, loader::kEntryDllBase),
-                               Field<DWORD>(record, loader::kEntrySizeOfImage),
-                               ReadName(process, record)});
-            link = Field<ULONGLONG>(record, loader::kEntryInLoadOrderLinks);
-        }
-    } catch (const std::bad_alloc&) {
-        // The modules read so far are examined.
-    }
-    return modules;
+    return ReadLoaderList(peb, [process](std::uint64_t address, std::span<std::uint8_t> into) {
+        SIZE_T read = 0;
+        return ::ReadProcessMemory(process, reinterpret_cast<const void*>(address), into.data(),
+                                   into.size(), &read) != FALSE &&
+               read == into.size();
+    });
 }

@@ -1,7 +1,6 @@
 // Module discovery: which modules of a process the loader did not place at the preferred base
 // written in their files.
 #include "image/ImageFile.h"
-#include "platform/Platform.h"
 #include "process/LoadedModules.h"
 #include "process/ProcessOpt.h"
 #include "service/StopEvent.h"
@@ -17,8 +16,8 @@ constexpr DWORD kProbeFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 // disk are never examined.
 bool IsDiskFile(const wchar_t* path)
 {
-    const os::UniqueFile probe(os::Files().CreateFileW(path, 0, 0, OPEN_EXISTING, kProbeFlags));
-    return probe && os::Files().GetFileType(probe.get()) == FILE_TYPE_DISK;
+    const os::UniqueFile probe(::CreateFileW(path, 0, 0, nullptr, OPEN_EXISTING, kProbeFlags, nullptr));
+    return probe && ::GetFileType(probe.get()) == FILE_TYPE_DISK;
 }
 
 // The ImageBase in the file's PE headers; nothing when the file cannot be opened and mapped or
@@ -38,8 +37,7 @@ std::optional<ULONGLONG> ReadPreferredBase(const wchar_t* path)
 
 void CProcessOpt::WaitBeforeModule() const
 {
-    const HANDLE handles[] = {stopEvent.get()};
-    if (WaitWithMessagePump(1, handles, moduleWaitMs_) == WAIT_OBJECT_0) {
+    if (StopSignalledWithin(stopEvent.get(), moduleWaitMs_)) {
         throw kStopEventName;
     }
 }

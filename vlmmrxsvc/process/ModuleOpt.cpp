@@ -1,13 +1,11 @@
 #include "process/ModuleOpt.h"
 
-#include "platform/Platform.h"
-#include "process/Impersonate.h"
 #include "process/ProcessPaths.h"
 #include "service/ServiceModule.h"
 
-namespace {
+#include <optional>
 
-bool IsDevicePath(const std::wstring& path) { return !path.empty() && path.front() == L'\\'; }
+namespace {
 
 void* AddressOf(ULONGLONG address) { return reinterpret_cast<void*>(address); }
 
@@ -19,16 +17,13 @@ bool CModuleOpt::SetPath(const wchar_t* text)
     if (IsReachable(path.c_str())) {
         return true;
     }
-    CImpersonate owner;
-    if (owner.Impersonate(processId) == FALSE) {
+    // A device path is impersonated for all the same, and only that failure is reported.
+    std::optional<std::wstring> universal;
+    if (!ConvertAsOwner(processId, path, kModuleUniversalNameCapacity, universal)) {
         return false;
     }
-    // A universal or device path is already as reachable as it gets.
-    if (!IsDevicePath(path)) {
-        wchar_t universal[kModuleUniversalNameCapacity] = {};
-        if (GetUniversalName(path.c_str(), universal, kModuleUniversalNameCapacity)) {
-            path = universal;
-        }
+    if (universal) {
+        path = *universal;
     }
     return true;
 }
@@ -36,7 +31,7 @@ bool CModuleOpt::SetPath(const wchar_t* text)
 std::wstring CModuleOpt::QueryOccupant(HANDLE process, ULONGLONG address)
 {
     MEMORY_BASIC_INFORMATION memory{};
-    if (os::Processes().VirtualQueryEx(process, AddressOf(address), &memory, sizeof memory) == 0) {
+    if (::VirtualQueryEx(process, AddressOf(address), &memory, sizeof memory) == 0) {
         return {};
     }
     // A free region has no allocation base (0); asked for module 0 the platform names the main
@@ -46,7 +41,7 @@ std::wstring CModuleOpt::QueryOccupant(HANDLE process, ULONGLONG address)
         return name.data();
     }
     name.fill(L'\0');
-    if (os::Processes().GetMappedFileNameW(process, memory.AllocationBase, name.data(),
+    if (::GetMappedFileNameW(process, memory.AllocationBase, name.data(),
                                            kImagePathCharacters) == 0) {
         return {};
     }
@@ -68,13 +63,12 @@ std::wstring CModuleOpt::GetOccupantName(HANDLE process)
     if (IsReachable(occupantName.c_str()) || IsDevicePath(occupantName)) {
         return occupantName;
     }
-    CImpersonate owner;
-    if (owner.Impersonate(processId) == FALSE) {
+    std::optional<std::wstring> universal;
+    if (!ConvertAsOwner(processId, occupantName, kModuleUniversalNameCapacity, universal)) {
         return unknown;
     }
-    wchar_t universal[kModuleUniversalNameCapacity] = {};
-    if (GetUniversalName(occupantName.c_str(), universal, kModuleUniversalNameCapacity)) {
-        occupantName = universal[0] != L'\0' ? universal : unknown;
+    if (universal) {
+        occupantName = !universal->empty() ? *universal : unknown;
     }
     return occupantName;
 }

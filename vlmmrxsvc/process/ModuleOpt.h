@@ -2,7 +2,7 @@
 // (CProcessOpt::EnumerateModules) and owned by the process record.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 #include <string>
 

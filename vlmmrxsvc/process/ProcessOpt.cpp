@@ -1,6 +1,5 @@
 #include "process/ProcessOpt.h"
 
-#include "platform/Platform.h"
 #include "process/Impersonate.h"
 #include "process/ProcessPaths.h"
 #include "service/StopEvent.h"
@@ -24,7 +23,7 @@ bool CProcessOpt::Open(DWORD id)
         return true;
     }
     processId = id;
-    processHandle.reset(os::Processes().OpenProcess(kProcessAllAccess, FALSE, processId));
+    processHandle.reset(::OpenProcess(kProcessAllAccess, FALSE, processId));
     if (!processHandle) {
         return false;
     }
@@ -54,13 +53,9 @@ bool CProcessOpt::GetName(std::wstring& output)
 
 void CProcessOpt::ResolveUniversalName(std::wstring& path) const
 {
-    CImpersonate owner;
-    if (owner.Impersonate(processId) == FALSE) {
-        return;
-    }
-    wchar_t universal[kProcessUniversalNameCapacity] = {};
-    if (GetUniversalName(path.c_str(), universal, kProcessUniversalNameCapacity)) {
-        path = universal;
+    std::optional<std::wstring> universal;
+    if (ConvertAsOwner(processId, path, kProcessUniversalNameCapacity, universal) && universal) {
+        path = *universal;
     }
 }
 
@@ -70,6 +65,6 @@ ULONGLONG CProcessOpt::GetPagefileUsage() const
         return 0;
     }
     PROCESS_MEMORY_COUNTERS counters{};
-    os::Processes().GetProcessMemoryInfo(processHandle.get(), &counters, sizeof counters);
+    ::GetProcessMemoryInfo(processHandle.get(), &counters, sizeof counters);
     return counters.PagefileUsage;  // still 0 when the query failed
 }

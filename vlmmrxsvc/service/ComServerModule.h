@@ -3,7 +3,7 @@
 // lock; the count exists so that a server that is not a service can end when the last lock goes.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 #include <atomic>
 

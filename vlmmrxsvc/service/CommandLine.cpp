@@ -18,10 +18,11 @@ struct SwitchWords {
 SwitchWords LoadSwitchWords()
 {
     SwitchWords words;
-    os::Resources().LoadStringW(IDS_SWITCH_CHARACTERS, words.characters, kWordCapacity);
-    os::Resources().LoadStringW(IDS_SWITCH_UNREGSERVER, words.unregServer, kWordCapacity);
-    os::Resources().LoadStringW(IDS_SWITCH_REGSERVER, words.regServer, kWordCapacity);
-    os::Resources().LoadStringW(IDS_SWITCH_SERVICE, words.service, kWordCapacity);
+    const HINSTANCE executable = ::GetModuleHandleW(nullptr);
+    ::LoadStringW(executable, IDS_SWITCH_CHARACTERS, words.characters, kWordCapacity);
+    ::LoadStringW(executable, IDS_SWITCH_UNREGSERVER, words.unregServer, kWordCapacity);
+    ::LoadStringW(executable, IDS_SWITCH_REGSERVER, words.regServer, kWordCapacity);
+    ::LoadStringW(executable, IDS_SWITCH_SERVICE, words.service, kWordCapacity);
     return words;
 }
 

@@ -2,7 +2,7 @@
 // not part of the service: it may be missing, and the service goes on without it.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 inline constexpr const wchar_t* kStreamDriverDevice = L"\\\\.\\VlmAltStr";
 

@@ -1,7 +1,7 @@
-// The service record and the AppID values that registration writes, and their removal. Only the
-// seam is used here, so that the installation and its event-log entries run against the fakes.
+// The service record and the AppID values that registration writes, and their removal.
 #include "service/ServiceModule.h"
 
+#include "platform/EntryPoints.h"
 #include "resources/StringTable.h"
 
 #include <cwchar>
@@ -43,15 +43,21 @@ constexpr DWORD kRestartDelayMs = 120000;
 void QuotedExecutablePath(wchar_t (&quoted)[kQuotedPathCapacity])
 {
     wchar_t path[kPathCapacity] = {};
-    os::Kernel().GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
     std::swprintf(quoted, std::size(quoted), L"\"%ls\"", path);
 }
 
 [[nodiscard]] LSTATUS SetText(HKEY key, const wchar_t* name, const wchar_t* text)
 {
     const auto bytes = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
-    return os::Registry().RegSetValueExW(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                         bytes);
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+}
+
+// Looked up at run time so that the executable does not depend on it; null when the system
+// lacks it.
+decltype(&::ChangeServiceConfig2W) FindChangeServiceConfig2W()
+{
+    return FindEntryPoint<decltype(&::ChangeServiceConfig2W)>(kAdvapi, "ChangeServiceConfig2W");
 }
 
 }  // namespace
@@ -62,8 +68,8 @@ void CServiceModule::ReportInstallError(DWORD eventId, const wchar_t* text) cons
         return;
     }
     const wchar_t* strings[] = {text};
-    os::EventLog().ReportEventW(eventSource.get(), EVENTLOG_ERROR_TYPE, 0, eventId,
-                                static_cast<WORD>(std::size(strings)), strings);
+    ::ReportEventW(eventSource.get(), EVENTLOG_ERROR_TYPE, 0, eventId, nullptr,
+                   static_cast<WORD>(std::size(strings)), 0, strings, nullptr);
 }
 
 void CServiceModule::ReportInstallErrorCode(DWORD eventId, DWORD error) const
@@ -76,12 +82,12 @@ void CServiceModule::ReportInstallErrorCode(DWORD eventId, DWORD error) const
 bool CServiceModule::IsInstalled() const
 {
     const os::UniqueServiceHandle manager(
-        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         return false;
     }
     const os::UniqueServiceHandle service(
-        os::ServiceControl().OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
+        ::OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
     return static_cast<bool>(service);
 }
 
@@ -91,19 +97,19 @@ bool CServiceModule::Install()
         return true;
     }
     const os::UniqueServiceHandle manager(
-        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
-        ReportInstallErrorCode(kManagerOpenFailedEvent, os::Errors().GetLastError());
+        ReportInstallErrorCode(kManagerOpenFailedEvent, ::GetLastError());
         return false;
     }
     wchar_t binaryPath[kQuotedPathCapacity] = {};
     QuotedExecutablePath(binaryPath);
-    const os::UniqueServiceHandle service(os::ServiceControl().CreateServiceW(
+    const os::UniqueServiceHandle service(::CreateServiceW(
         manager.get(), serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, kDependencies,
         nullptr, nullptr));
     if (!service) {
-        ReportInstallErrorCode(kCreateFailedEvent, os::Errors().GetLastError());
+        ReportInstallErrorCode(kCreateFailedEvent, ::GetLastError());
         return false;
     }
     return true;
@@ -115,13 +121,13 @@ bool CServiceModule::Uninstall()
         return true;
     }
     const os::UniqueServiceHandle manager(
-        os::ServiceControl().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         ReportInstallError(kUninstallEvent, kManagerOpenFailedText);
         return false;
     }
     os::UniqueServiceHandle service(
-        os::ServiceControl().OpenServiceW(manager.get(), serviceName, kUninstallAccess));
+        ::OpenServiceW(manager.get(), serviceName, kUninstallAccess));
     if (!service) {
         ReportInstallError(kUninstallEvent, kServiceOpenFailedText);
         return false;
@@ -129,9 +135,9 @@ bool CServiceModule::Uninstall()
     // Not waited for: a service still stopping is only marked for deletion and goes when it
     // has stopped.
     SERVICE_STATUS status{};
-    os::ServiceControl().ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    const bool deleted = os::ServiceControl().DeleteService(service.get()) != FALSE;
-    const DWORD error = os::Errors().GetLastError();
+    ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    const bool deleted = ::DeleteService(service.get()) != FALSE;
+    const DWORD error = ::GetLastError();
     service.reset();
     if (deleted) {
         return true;
@@ -144,44 +150,39 @@ bool CServiceModule::Uninstall()
 
 void CServiceModule::ConfigureService() const
 {
-    os::IServiceControl& services = os::ServiceControl();
-    if (platform.osVersion5OrLater == FALSE || services.FindChangeServiceConfig2W() == FALSE) {
+    const auto changeConfig = FindChangeServiceConfig2W();
+    if (platform.osVersion5OrLater == FALSE || changeConfig == nullptr) {
         return;
     }
     const os::UniqueServiceHandle manager(
-        services.OpenSCManagerW(nullptr, nullptr, kGenericAccess | SC_MANAGER_ALL_ACCESS));
+        ::OpenSCManagerW(nullptr, nullptr, kGenericAccess | SC_MANAGER_ALL_ACCESS));
     const os::UniqueServiceHandle service(
-        services.OpenServiceW(manager.get(), serviceName, kGenericAccess | SERVICE_ALL_ACCESS));
-    const os::UniqueServiceLock lock(services.LockServiceDatabase(manager.get()));
+        ::OpenServiceW(manager.get(), serviceName, kGenericAccess | SERVICE_ALL_ACCESS));
+    const os::UniqueServiceLock lock(::LockServiceDatabase(manager.get()));
 
     wchar_t text[kDescriptionCapacity] = {};
-    os::Resources().LoadStringW(IDS_SERVICE_DESCRIPTION, text, static_cast<int>(std::size(text)));
+    ::LoadStringW(::GetModuleHandleW(nullptr), IDS_SERVICE_DESCRIPTION, text,
+                  static_cast<int>(std::size(text)));
     SERVICE_DESCRIPTIONW description{text};
-    services.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+    changeConfig(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
 
     SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
                            {SC_ACTION_RESTART, kRestartDelayMs},
                            {SC_ACTION_NONE, 0}};
     SERVICE_FAILURE_ACTIONSW recovery{kResetPeriodSeconds, nullptr, nullptr,
                                       static_cast<DWORD>(std::size(actions)), actions};
-    services.ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery);
+    changeConfig(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery);
 }
 
 LSTATUS CServiceModule::RegisterAppIdValues(BOOL asService)
 {
-    os::UniqueKey appIds;
-    LSTATUS result =
-        os::Registry().RegOpenKeyExW(HKEY_CLASSES_ROOT, kAppIdKey, 0, KEY_WRITE, appIds.put());
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
     os::UniqueKey appId;
-    result = os::Registry().RegOpenKeyExW(appIds.get(), kAppId, 0, KEY_WRITE, appId.put());
-    if (result != ERROR_SUCCESS) {
-        return result;
+    const LSTATUS opened = OpenAppIdKey(KEY_WRITE, appId);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
     // Absent after every registration but the service's, so that a plain start stays no service.
-    os::Registry().RegDeleteValueW(appId.get(), kLocalServiceValue);
+    ::RegDeleteValueW(appId.get(), kLocalServiceValue);
     if (asService != FALSE) {
         // Not looked at, as the removal above: a key just opened for writing takes values.
         static_cast<void>(SetText(appId.get(), kLocalServiceValue, kLocalServiceName));

@@ -80,7 +80,7 @@ private:
 
 // The executable's file, where the registrar and the type-library loader find its resources.
 struct ExecutablePath {
-    ExecutablePath() { os::Kernel().GetModuleFileNameW(nullptr, text, std::size(text)); }
+    ExecutablePath() { ::GetModuleFileNameW(nullptr, text, std::size(text)); }
     wchar_t text[MAX_PATH] = {};
 };
 

@@ -101,7 +101,7 @@ void CServiceModule::Run()
     // The driver is optional: start and stop go on the same whether or not it took the code.
     static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SERVICE_START));
 
-    os::UniqueHandle stopEvent(CreateNamedEvent(kStopEventName));
+    os::UniqueHandle stopEvent = CreateNamedEvent(kStopEventName);
     if (stopEvent) {
         ::ResetEvent(stopEvent.get());
     }

@@ -1,8 +1,10 @@
 #include "service/ServiceModule.h"
 
 #include "resources/StringTable.h"
+#include "service/ServiceMarker.h"
 
 #include <cstdio>
+#include <span>
 #include <cstdlib>
 #include <string>
 
@@ -17,16 +19,13 @@ constexpr GUID kTypeLibraryId = {
 constexpr DWORD kMinimumMajorVersion = 5;
 constexpr DWORD kMarkerCapacity = 260;  // characters
 
-// "LocalService" counts when it is text that is empty or ends in its terminator.
-bool IsValidMarker(LSTATUS result, DWORD type, const wchar_t* data, DWORD bytes)
+static_assert(kMarkerTextType == REG_SZ && kMarkerExpandableTextType == REG_EXPAND_SZ);
+
+// LoadStringW into a fixed buffer of the module.
+template <std::size_t Capacity>
+void LoadName(UINT id, WCHAR (&buffer)[Capacity])
 {
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return false;
-    }
-    if (bytes == 0) {
-        return true;
-    }
-    return bytes % sizeof(wchar_t) == 0 && data[bytes / sizeof(wchar_t) - 1] == L'\0';
+    ::LoadStringW(::GetModuleHandleW(nullptr), id, buffer, static_cast<int>(Capacity));
 }
 
 }  // namespace
@@ -35,7 +34,10 @@ CPlatform::CPlatform()
 {
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;
-    if (os::Kernel().GetVersionExW(&version) != FALSE) {
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // deprecated, but it is the call whose answer we want
+#endif
+    if (::GetVersionExW(&version) != FALSE) {
         osVersion5OrLater = version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
                             version.dwMajorVersion >= kMinimumMajorVersion;
     }
@@ -65,7 +67,7 @@ LONG CServiceModule::Unlock()
 {
     const LONG remaining = CComServerModule::Unlock();
     if (remaining == 0 && isService == FALSE) {
-        os::Kernel().PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+        ::PostThreadMessageW(threadId, WM_QUIT, 0, 0);
     }
     return remaining;
 }
@@ -74,7 +76,7 @@ void CServiceModule::InitModule(HINSTANCE)
 {
     SetTypeLibraryId(kTypeLibraryId);
     isService = TRUE;
-    os::Resources().LoadStringW(IDS_SERVICE_NAME, serviceName, kNameCapacity);
+    LoadName(IDS_SERVICE_NAME, serviceName);
 
     statusHandle = nullptr;
     status = SERVICE_STATUS{};
@@ -83,8 +85,8 @@ void CServiceModule::InitModule(HINSTANCE)
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
 
     // Opened in every mode, so that the registration switches can report their failures too.
-    eventSource.reset(os::EventLog().RegisterEventSourceW(nullptr, serviceName));
-    os::Resources().LoadStringW(IDS_UNKNOWN_NAME, unknownName, kNameCapacity);
+    eventSource.reset(::RegisterEventSourceW(nullptr, serviceName));
+    LoadName(IDS_UNKNOWN_NAME, unknownName);
 }
 
 void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
@@ -99,7 +101,7 @@ void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
     if (!eventSource || type != EVENTLOG_ERROR_TYPE) {
         return;
     }
-    os::EventLog().ReportEventW(eventSource.get(), type, 0, eventId, count, strings);
+    ::ReportEventW(eventSource.get(), type, 0, eventId, nullptr, count, 0, strings, nullptr);
 }
 
 void CServiceModule::ReportError(const wchar_t* operation, DWORD error) const
@@ -110,24 +112,30 @@ void CServiceModule::ReportError(const wchar_t* operation, DWORD error) const
     LogEvent(EVENTLOG_ERROR_TYPE, kRegistryWatchFailedEvent, operation, code.c_str());
 }
 
-LSTATUS ReadServiceMarker(BOOL& marked)
+LSTATUS OpenAppIdKey(REGSAM access, os::UniqueKey& appId)
 {
     os::UniqueKey appIds;
-    LSTATUS result = os::Registry().RegOpenKeyExW(HKEY_CLASSES_ROOT, kAppIdKey, 0, KEY_READ,
-                                                  appIds.put());
+    const LSTATUS result = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, kAppIdKey, 0, access, appIds.put());
     if (result != ERROR_SUCCESS) {
         return result;
     }
+    return ::RegOpenKeyExW(appIds.get(), kAppId, 0, access, appId.put());
+}
+
+LSTATUS ReadServiceMarker(BOOL& marked)
+{
     os::UniqueKey appId;
-    result = os::Registry().RegOpenKeyExW(appIds.get(), kAppId, 0, KEY_READ, appId.put());
-    if (result != ERROR_SUCCESS) {
-        return result;
+    const LSTATUS opened = OpenAppIdKey(KEY_READ, appId);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
-    wchar_t marker[kMarkerCapacity] = {};
+    BYTE marker[kMarkerCapacity * sizeof(wchar_t)] = {};
     DWORD type = REG_NONE;
     DWORD bytes = sizeof marker;
-    result = os::Registry().RegQueryValueExW(appId.get(), kLocalServiceValue, &type,
-                                             reinterpret_cast<BYTE*>(marker), &bytes);
-    marked = IsValidMarker(result, type, marker, bytes) ? TRUE : FALSE;
+    const bool read = ::RegQueryValueExW(appId.get(), kLocalServiceValue, nullptr, &type, marker,
+                                         &bytes) == ERROR_SUCCESS;
+    marked = read && IsValidServiceMarker(type, std::span<const std::uint8_t>(marker, bytes))
+                 ? TRUE
+                 : FALSE;
     return ERROR_SUCCESS;
 }

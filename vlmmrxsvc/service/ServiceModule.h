@@ -6,12 +6,12 @@
 
 #include "image/ExclusionList.h"
 #include "platform/UniqueResource.h"
-#include "platform/WinTypes.h"
 #include "service/ComServerModule.h"
 #include "settings/ServiceSettings.h"
 
 #include <atomic>
-#include <mutex>
+#include <cstdint>
+#include <string_view>
 
 // Facts about the machine, and the system-wide optimisation level from the settings.
 class CPlatform {
@@ -21,7 +21,7 @@ public:
 
     BOOL osVersion5OrLater = FALSE;  // Windows NT 5.0 or later: description and recovery actions
     // "DefaultSystemOptimizationLevel" as last read; written by each settings load.
-    std::atomic<DWORD> systemOptimizationLevel{0};
+    std::atomic<std::uint32_t> systemOptimizationLevel{0};
 };
 
 // What the command line asks for. Only a switch that ends the command line counts.
@@ -89,7 +89,7 @@ public:
     // swaps them in at once; reads "DefaultSystemOptimizationLevel" into the platform record when
     // it can; pauses kSettingsSettleMs and tells the stream driver. False, with nothing touched and
     // no code sent, only when the service key cannot be opened.
-    bool LoadSettings();
+    [[nodiscard]] bool LoadSettings();
 
     // Sends one buffer-less control code to the stream driver's device, opened for this code
     // alone. True when the driver completed it; false when there is no driver or it refused.
@@ -100,12 +100,10 @@ public:
 
     // The level of the program at `imagePath` in the process exclusion list, as of the last
     // completed load. Safe on any thread while the lists are reloaded.
-    [[nodiscard]] DWORD ProcessOptimizationLevel(const wchar_t* imagePath) const;
+    [[nodiscard]] std::uint32_t ProcessOptimizationLevel(std::wstring_view imagePath) const;
 
-    // Both lists are replaced whole under `exclusionsLock` by LoadSettings; read them under it.
-    mutable std::mutex exclusionsLock;
-    ExclusionList processExclusions;
-    ExclusionList componentExclusions;
+    // The process and component exclusion lists, both replaced whole by LoadSettings.
+    ExclusionLists exclusionLists;
     CPlatform platform;
     WCHAR serviceName[kNameCapacity] = {};
     WCHAR unknownName[kNameCapacity] = {};
@@ -131,6 +129,11 @@ CServiceModule& Module();
 // valid "LocalService" value is there. Returns the registry error of a failed open (and leaves
 // `marked` alone), else ERROR_SUCCESS.
 LSTATUS ReadServiceMarker(BOOL& marked);
+
+// Opens HKEY_CLASSES_ROOT\AppID and, below it, the service's AppID key with `access` (the same
+// rights for both). Returns the registry error of the first open that fails; `appId` is empty
+// unless the result is ERROR_SUCCESS.
+[[nodiscard]] LSTATUS OpenAppIdKey(REGSAM access, os::UniqueKey& appId);
 
 // The identity under HKEY_CLASSES_ROOT\AppID whose "LocalService" value marks the service.
 inline constexpr const wchar_t* kAppIdKey = L"AppID";

@@ -8,8 +8,9 @@ inline constexpr const wchar_t* kStopEventName = L"MRXThreadEvent";
 
 // A handle of this thread's own to the stop event, with SYNCHRONIZE access only; empty when the
 // event does not exist.
-os::UniqueHandle OpenStopEvent();
+[[nodiscard]] os::UniqueHandle OpenStopEvent();
 
-// Creates the stop event (manual reset, not signalled) with a DACL that grants EVENT_ALL_ACCESS
-// to Everyone and nothing else. Null on failure, with the last error of the failed call.
-HANDLE CreateNamedEvent(const wchar_t* name);
+// Creates the event `name` (manual reset, not signalled) with a DACL that grants
+// EVENT_ALL_ACCESS to Everyone and nothing else. Empty on failure, with the last error of the
+// failed call.
+[[nodiscard]] os::UniqueHandle CreateNamedEvent(const wchar_t* name);

@@ -1,7 +1,7 @@
 // The bounded stop of the service's threads.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 #include <functional>
 

@@ -1,7 +1,5 @@
 #include "service/Waits.h"
 
-#include "platform/Platform.h"
-
 #include <new>
 #include <vector>
 
@@ -14,17 +12,16 @@ DWORD WaitWithMessagePump(DWORD count, const HANDLE* handles, DWORD timeoutMs)
         return kWaitNoMemory;
     }
 
-    os::IKernel& kernel = os::Kernel();
     for (;;) {
         const DWORD result =
-            kernel.MsgWaitForMultipleObjects(count, copy.data(), FALSE, timeoutMs, QS_ALLINPUT);
+            ::MsgWaitForMultipleObjects(count, copy.data(), FALSE, timeoutMs, QS_ALLINPUT);
         if (result != WAIT_OBJECT_0 + count) {
             return result;
         }
         MSG message{};
-        while (kernel.PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
-            kernel.TranslateMessage(&message);
-            kernel.DispatchMessageW(&message);
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
             if (message.message == WM_QUIT) {
                 break;
             }
@@ -32,16 +29,8 @@ DWORD WaitWithMessagePump(DWORD count, const HANDLE* handles, DWORD timeoutMs)
     }
 }
 
-bool SetPrivilege(HANDLE token, const wchar_t* privilege, bool enable)
+bool StopSignalledWithin(HANDLE stopEvent, DWORD timeoutMs)
 {
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    // An unknown name leaves the LUID zero, which the adjustment then refuses.
-    os::Security().LookupPrivilegeValueW(nullptr, privilege, &privileges.Privileges[0].Luid);
-    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-
-    os::Errors().SetLastError(ERROR_SUCCESS);
-    os::Security().AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges);
-    // The call succeeds even when it could not assign the privilege; only the last error tells.
-    return os::Errors().GetLastError() == ERROR_SUCCESS;
+    const HANDLE handles[] = {stopEvent};
+    return WaitWithMessagePump(1, handles, timeoutMs) == WAIT_OBJECT_0;
 }

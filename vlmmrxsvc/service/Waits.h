@@ -1,7 +1,7 @@
-// Shared routines of the service host: waiting while dispatching messages, and token privileges.
+// Waiting for handles while the calling thread's window messages are dispatched.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 // Result of `WaitWithMessagePump` when its working copy of the handles cannot be allocated.
 inline constexpr DWORD kWaitNoMemory = 0xC0000017;
@@ -11,8 +11,8 @@ inline constexpr DWORD kWaitNoMemory = 0xC0000017;
 // whole time-out. A WM_QUIT is dispatched and consumed, not left for a later message loop.
 // Returns the index of the signalled handle, WAIT_TIMEOUT, WAIT_ABANDONED_0 + index, WAIT_FAILED,
 // or kWaitNoMemory. The caller's array is not handed to the system.
-DWORD WaitWithMessagePump(DWORD count, const HANDLE* handles, DWORD timeoutMs);
+[[nodiscard]] DWORD WaitWithMessagePump(DWORD count, const HANDLE* handles, DWORD timeoutMs);
 
-// Enables or disables one privilege of `token` (opened with TOKEN_ADJUST_PRIVILEGES). True only
-// when the adjustment left no error: a privilege the token does not hold gives false.
-bool SetPrivilege(HANDLE token, const wchar_t* privilege, bool enable);
+// Whether a wait of up to `timeoutMs` on `stopEvent` alone ended because the event is signalled.
+// A wait that fails (a null handle, for one) or times out did not.
+[[nodiscard]] bool StopSignalledWithin(HANDLE stopEvent, DWORD timeoutMs);

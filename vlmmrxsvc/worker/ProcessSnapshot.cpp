@@ -1,112 +1,65 @@
 #include "worker/ProcessSnapshot.h"
 
-#include "platform/UniqueResource.h"
-#include "process/ProcessPaths.h"
-
-#include <cstddef>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace {
 
-constexpr ULONG kSystemProcessInformation = 5;
-constexpr NTSTATUS kStatusSuccess = 0;
-constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-constexpr DWORD kSelectionAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION |
-                                   PROCESS_SET_INFORMATION | PROCESS_DUP_HANDLE | PROCESS_VM_READ;
-constexpr std::size_t kIdentifierEnd =
-    offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) + sizeof(HANDLE);
+constexpr std::size_t kIdentifierEnd = kSnapshotProcessIdOffset + sizeof(std::uint64_t);
 
-// Calls `visit` with the process identifier of each record, in order.
-template <typename Visit>
-void ForEachRecord(std::span<const BYTE> snapshot, Visit visit)
+template <typename T>
+T FieldAt(std::span<const std::uint8_t> bytes, std::size_t offset)
 {
-    std::size_t offset = 0;
-    while (snapshot.size() >= kIdentifierEnd && offset <= snapshot.size() - kIdentifierEnd) {
-        const BYTE* record = snapshot.data() + offset;
-        HANDLE id = nullptr;
-        std::memcpy(&id, record + offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId),
-                    sizeof id);
-        visit(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(id)));  // the low 32 bits
-        ULONG next = 0;
-        std::memcpy(&next, record + offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset),
-                    sizeof next);
-        if (next == 0) {
-            return;
-        }
-        offset += next;
-    }
-}
-
-bool IsWorthVisiting(DWORD id, const LevelLookup& levelOf)
-{
-    const os::UniqueHandle process(os::Processes().OpenProcess(kSelectionAccess, FALSE, id));
-    if (!process) {
-        return false;
-    }
-    PathBuffer path{};
-    // The worker decides about a process whose path cannot be read when it visits it.
-    return QueryModuleFileName(process.get(), nullptr, path) == 0 || levelOf(path.data()) != 0;
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
 }
 
 }  // namespace
 
-NtQuerySystemInformationProc FindNtQuerySystemInformation()
+std::vector<std::uint32_t> SnapshotProcessIds(std::span<const std::uint8_t> snapshot)
 {
-    return FindEntryPoint<NtQuerySystemInformationProc>(kNtdll, "NtQuerySystemInformation");
-}
-
-std::size_t CountSnapshotRecords(std::span<const BYTE> snapshot)
-{
-    std::size_t count = 0;
-    ForEachRecord(snapshot, [&](DWORD) { ++count; });
-    return count;
-}
-
-int SelectProcesses(std::span<const BYTE> snapshot, std::span<DWORD> identifiers,
-                    const LevelLookup& levelOf)
-{
-    std::size_t kept = 0;
-    ForEachRecord(snapshot, [&](DWORD id) {
-        if (kept < identifiers.size() && IsWorthVisiting(id, levelOf)) {
-            identifiers[kept++] = id;
-        }
-    });
-    return static_cast<int>(kept);
-}
-
-SnapshotResult ProcessSnapshot::Take(const LevelLookup& levelOf, std::vector<DWORD>& kept)
-{
-    kept.clear();
-    if (query_ == nullptr) {
-        return SnapshotResult::Unavailable;
-    }
-    std::unique_ptr<BYTE[]> buffer;
-    for (;;) {
-        buffer.reset(new (std::nothrow) BYTE[bufferBytes_]);
-        if (buffer == nullptr) {
-            return SnapshotResult::NoMemory;
-        }
-        ULONG returned = 0;
-        const NTSTATUS status =
-            query_(kSystemProcessInformation, buffer.get(), bufferBytes_, &returned);
-        if (status == kStatusSuccess) {
+    std::vector<std::uint32_t> ids;
+    std::size_t offset = 0;
+    while (snapshot.size() >= kIdentifierEnd && offset <= snapshot.size() - kIdentifierEnd) {
+        const auto record = snapshot.subspan(offset);
+        // The low 32 bits of the handle-sized identifier.
+        ids.push_back(static_cast<std::uint32_t>(
+            FieldAt<std::uint64_t>(record, kSnapshotProcessIdOffset)));
+        const auto next = FieldAt<std::uint32_t>(record, kSnapshotNextEntryOffset);
+        if (next == 0) {
             break;
         }
+        offset += next;
+    }
+    return ids;
+}
+
+SnapshotResult ProcessSnapshot::Take(const SnapshotQuery& query)
+{
+    for (;;) {
+        buffer_.reset(new (std::nothrow) std::uint8_t[bufferBytes_]);
+        if (buffer_ == nullptr) {
+            return SnapshotResult::NoMemory;
+        }
+        const std::int32_t status = query(std::span<std::uint8_t>(buffer_.get(), bufferBytes_));
+        if (status == kSnapshotStatusSuccess) {
+            return SnapshotResult::Taken;
+        }
+        buffer_.reset();
         // Growing helps only a buffer that was too small; any other failure would repeat.
-        if (status != kStatusInfoLengthMismatch ||
+        if (status != kSnapshotStatusTooSmall ||
             bufferBytes_ > kMaxSnapshotBytes - kSnapshotGrowthBytes) {
             return SnapshotResult::Unavailable;
         }
         bufferBytes_ += kSnapshotGrowthBytes;
     }
-    const std::span<const BYTE> snapshot(buffer.get(), bufferBytes_);
-    try {
-        kept.resize(CountSnapshotRecords(snapshot));
-    } catch (const std::bad_alloc&) {
-        return SnapshotResult::NoMemory;
+}
+
+std::span<const std::uint8_t> ProcessSnapshot::Records() const
+{
+    if (buffer_ == nullptr) {
+        return {};
     }
-    kept.resize(static_cast<std::size_t>(SelectProcesses(snapshot, kept, levelOf)));
-    return SnapshotResult::Taken;
+    return {buffer_.get(), bufferBytes_};
 }

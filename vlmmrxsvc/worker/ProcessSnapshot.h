@@ -1,57 +1,62 @@
-// The snapshot of all processes that each cycle of the worker starts from, and the selection of
-// the processes worth visiting.
+// The snapshot of all processes that each cycle of the worker starts from: the buffer that the
+// native query fills, how it grows, and the records in it.
 #pragma once
 
-#include "platform/EntryPoints.h"
-
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
-inline constexpr ULONG kInitialSnapshotBytes = 18400;
-inline constexpr ULONG kSnapshotGrowthBytes = 8192;
+inline constexpr std::uint32_t kInitialSnapshotBytes = 18400;
+inline constexpr std::uint32_t kSnapshotGrowthBytes = 8192;
 // No machine's process list comes near this; a query that still reports a buffer too small here
 // is not answering sensibly, and the cycle goes on without a snapshot.
-inline constexpr ULONG kMaxSnapshotBytes = 64 * 1024 * 1024;
+inline constexpr std::uint32_t kMaxSnapshotBytes = 64 * 1024 * 1024;
 
-// The optimisation level of a process by the path of its image; 0 leaves the process alone.
-using LevelLookup = std::function<DWORD(const wchar_t* imagePath)>;
+// Where a 64-bit SYSTEM_PROCESS_INFORMATION record keeps the two fields the service reads: the
+// byte offset to the next record (32-bit, 0 in the last) and the process identifier (a handle-
+// sized number whose low 32 bits are the identifier).
+inline constexpr std::size_t kSnapshotNextEntryOffset = 0x00;
+inline constexpr std::size_t kSnapshotProcessIdOffset = 0x50;
 
-// Records in `snapshot` (SYSTEM_PROCESS_INFORMATION chained by NextEntryOffset, the last with 0),
-// counting only those that lie wholly inside it; 0 for an empty span.
-[[nodiscard]] std::size_t CountSnapshotRecords(std::span<const BYTE> snapshot);
+// NTSTATUS values of the query that the snapshot tells apart.
+inline constexpr std::int32_t kSnapshotStatusSuccess = 0;
+inline constexpr std::int32_t kSnapshotStatusTooSmall = static_cast<std::int32_t>(0xC0000004);
 
-// Writes into `identifiers` (room for CountSnapshotRecords entries), in snapshot order, the
-// identifiers of the processes that can be opened and whose image path cannot be read or has a
-// level other than 0, and returns how many. Each process is opened and closed once; slots past
-// the count are not written. An empty snapshot yields 0.
-[[nodiscard]] int SelectProcesses(std::span<const BYTE> snapshot, std::span<DWORD> identifiers,
-                                  const LevelLookup& levelOf);
+// The process identifiers of the records in `snapshot` (chained by their next-entry offsets), in
+// order, counting only records whose identifier lies wholly inside it; empty for an empty span.
+[[nodiscard]] std::vector<std::uint32_t> SnapshotProcessIds(std::span<const std::uint8_t> snapshot);
+
+// The native query of all processes (information class 5) into `buffer`; its NTSTATUS.
+using SnapshotQuery = std::function<std::int32_t(std::span<std::uint8_t> buffer)>;
 
 enum class SnapshotResult {
-    Taken,        // the kept identifiers are in the caller's vector
-    Unavailable,  // no entry point, or the query failed otherwise than for a small buffer
-    NoMemory,     // an allocation failed: the worker's run ends
+    Taken,        // Records() holds the snapshot
+    Unavailable,  // the query failed otherwise than for a small buffer, or hit kMaxSnapshotBytes
+    NoMemory,     // the buffer could not be allocated: the worker's run ends
 };
 
-// NtQuerySystemInformation in the loaded "Ntdll"; null when it is missing.
-[[nodiscard]] NtQuerySystemInformationProc FindNtQuerySystemInformation();
-
-// Takes snapshots with the native query. The buffer size starts at kInitialSnapshotBytes, grows
-// by kSnapshotGrowthBytes after each query that reports a buffer too small, and is kept from one
+// Takes snapshots with a query. The buffer size starts at `initialBytes`, grows by
+// kSnapshotGrowthBytes after each query that reports a buffer too small, and is kept from one
 // snapshot to the next; it never shrinks.
 class ProcessSnapshot {
 public:
-    explicit ProcessSnapshot(NtQuerySystemInformationProc query) : query_(query)
+    explicit ProcessSnapshot(std::uint32_t initialBytes = kInitialSnapshotBytes)
+        : bufferBytes_(initialBytes)
     {
     }
 
-    // Replaces `kept` with the identifiers SelectProcesses keeps from a new snapshot; `kept` is
-    // empty unless the result is Taken.
-    [[nodiscard]] SnapshotResult Take(const LevelLookup& levelOf, std::vector<DWORD>& kept);
-    [[nodiscard]] ULONG BufferBytes() const { return bufferBytes_; }
+    // Queries until the query succeeds, growing the buffer while it reports a buffer too small.
+    [[nodiscard]] SnapshotResult Take(const SnapshotQuery& query);
+    // The records of the last snapshot taken; empty after a failed Take or a Release.
+    [[nodiscard]] std::span<const std::uint8_t> Records() const;
+    // Frees the buffer; the size it had is kept for the next Take.
+    void Release() { buffer_.reset(); }
+    [[nodiscard]] std::uint32_t BufferBytes() const { return bufferBytes_; }
 
 private:
-    NtQuerySystemInformationProc query_;
-    ULONG bufferBytes_ = kInitialSnapshotBytes;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::uint32_t bufferBytes_;
 };

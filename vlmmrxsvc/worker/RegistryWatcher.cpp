@@ -1,34 +1,47 @@
 #include "worker/RegistryWatcher.h"
 
-#include "resources/StringTable.h"
 #include "service/ServiceModule.h"
 #include "service/StopEvent.h"
 #include "service/Waits.h"
+#include "settings/SettingsKey.h"
 #include "worker/WorkerThreads.h"
 
 namespace {
 
-constexpr int kKeyCapacity = 127;
-// KEY_READ includes KEY_NOTIFY; the settings loader reads the same 32-bit view.
-constexpr REGSAM kWatchAccess = KEY_READ | KEY_WOW64_32KEY;
 constexpr DWORD kWatchedChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES |
                                   REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
 constexpr DWORD kChangeSignalled = WAIT_OBJECT_0;
 constexpr DWORD kStopSignalled = WAIT_OBJECT_0 + 1;
+// After a wait that failed, the next pass comes no sooner than this.
+constexpr DWORD kFailedWaitPauseMs = 1000;
 
 bool Arm(const RegistryChangeWatch& watch, HANDLE event)
 {
-    const LSTATUS status = os::Registry().RegNotifyChangeKeyValue(
-        watch.key, watch.watchSubtree, watch.filter, event, TRUE);
+    const LSTATUS status =
+        ::RegNotifyChangeKeyValue(watch.key, watch.watchSubtree, watch.filter, event, TRUE);
     if (status != ERROR_SUCCESS) {
-        os::Errors().SetLastError(static_cast<DWORD>(status));
+        ::SetLastError(static_cast<DWORD>(status));
         return false;
     }
     return true;
 }
 
+// A wait that fails would fail again at once: pause before the next pass instead of spinning,
+// ending the pause early on the stop. True when the stop was seen.
+bool PauseAfterFailedWait(HANDLE stopEvent)
+{
+    const DWORD result = ::WaitForSingleObject(stopEvent, kFailedWaitPauseMs);
+    if (result == WAIT_FAILED) {
+        ::Sleep(kFailedWaitPauseMs);
+    }
+    return result == WAIT_OBJECT_0;
+}
+
 // One pass after another: arm on a fresh event, wait for a change or the stop, reload at most
-// once. A change made while a reload runs is seen by the next arming only if it comes after it.
+// once. Each pass arms the notification twice on its event (RegFindFirstChange, then
+// RegFindNextChange): both armings signal the same event, so the second costs nothing and leaves
+// no change unseen. A change made while a reload runs is seen by the next arming only if it
+// comes after it.
 void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
                        HANDLE stopEvent)
 {
@@ -37,11 +50,11 @@ void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
         change.reset();
         change = RegFindFirstChange(watch);
         if (!change) {
-            module.ReportError(L"RegFindFirstChange()", os::Errors().GetLastError());
+            module.ReportError(L"RegFindFirstChange()", ::GetLastError());
             return;
         }
         if (!RegFindNextChange(change.get(), watch)) {
-            module.ReportError(L"RegFindNextChange()", os::Errors().GetLastError());
+            module.ReportError(L"RegFindNextChange()", ::GetLastError());
             return;
         }
         const HANDLE handles[] = {change.get(), stopEvent};
@@ -54,6 +67,7 @@ void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
             running = false;
             break;
         default:
+            running = !PauseAfterFailedWait(stopEvent);
             break;
         }
     }
@@ -63,12 +77,11 @@ void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
 
 os::UniqueHandle RegFindFirstChange(const RegistryChangeWatch& watch)
 {
-    os::UniqueHandle event(os::Kernel().CreateEventW(TRUE, FALSE, nullptr));
+    os::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event || !Arm(watch, event.get())) {
         return {};
     }
-    if (os::Kernel().WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0 &&
-        !Arm(watch, event.get())) {
+    if (::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0 && !Arm(watch, event.get())) {
         return {};
     }
     return event;
@@ -76,17 +89,14 @@ os::UniqueHandle RegFindFirstChange(const RegistryChangeWatch& watch)
 
 bool RegFindNextChange(HANDLE event, const RegistryChangeWatch& watch)
 {
-    return os::Kernel().ResetEvent(event) != FALSE && Arm(watch, event);
+    return ::ResetEvent(event) != FALSE && Arm(watch, event);
 }
 
 unsigned WINAPI RegistryWatchThreadProc(void*)
 {
     CServiceModule& module = Module();
-    wchar_t keyPath[kKeyCapacity] = {};
-    os::Resources().LoadStringW(IDS_SERVICE_KEY, keyPath, kKeyCapacity);
     os::UniqueKey key;
-    const LSTATUS opened =
-        os::Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, kWatchAccess, key.put());
+    const LSTATUS opened = OpenSettingsKey(ServiceKeyPath(), kSettingsWatchAccess, key);
     if (opened != ERROR_SUCCESS) {
         module.ReportError(L"RegOpenKeyEx()", static_cast<DWORD>(opened));
         return static_cast<unsigned>(opened);
@@ -94,7 +104,7 @@ unsigned WINAPI RegistryWatchThreadProc(void*)
     // Without the stop event the watcher could only be ended by force: it gives up at once.
     const os::UniqueHandle stopEvent = OpenStopEvent();
     if (!stopEvent) {
-        const DWORD error = os::Errors().GetLastError();
+        const DWORD error = ::GetLastError();
         module.ReportError(L"OpenEvent()", error);
         return error;
     }

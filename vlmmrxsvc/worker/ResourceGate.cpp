@@ -1,24 +1,18 @@
 #include "worker/ResourceGate.h"
 
-#include "resources/StringTable.h"
-#include "service/ServiceModule.h"
-#include "service/Waits.h"
-
 #include <climits>
-#include <cwchar>
+#include <string>
 
 namespace {
 
-constexpr const wchar_t* kMemoryStatusModule = L"kernel32.dll";
-constexpr const char* kMemoryStatusExport = "GlobalMemoryStatusEx";
 constexpr double kPercent = 100.0;
-constexpr DWORD kMillisecondsPerMinute = 60000;
-constexpr std::size_t kInsertCharacters = 16;  // any 32-bit number in decimal, and a terminator
-
-static_assert(sizeof(MEMORYSTATUSEX) == 64);
+constexpr std::uint32_t kMillisecondsPerMinute = 60000;
 
 // A load that is not a number compares false, so it never counts as over.
-bool OverThreshold(double load, DWORD threshold) { return load > static_cast<double>(threshold); }
+bool OverThreshold(double load, std::uint32_t threshold)
+{
+    return load > static_cast<double>(threshold);
+}
 
 // The load truncated toward zero. Only loads over a threshold are reported, so it lies in
 // (0, 100]; the bounds only keep the conversion defined whatever comes in.
@@ -30,79 +24,42 @@ int WholePercent(double load)
     return load >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(load);
 }
 
-void ReportIdlePeriod(double load, DWORD inactiveMs, const IdleReporter& report)
+void ReportIdlePeriod(double load, std::uint32_t inactiveMs, const IdleReporter& report)
 {
-    wchar_t percent[kInsertCharacters] = {};
-    wchar_t minutes[kInsertCharacters] = {};
-    std::swprintf(percent, kInsertCharacters, L"" STR_DECIMAL_FORMAT, WholePercent(load));
-    std::swprintf(minutes, kInsertCharacters, L"" STR_DECIMAL_FORMAT,
-                  static_cast<int>(inactiveMs / kMillisecondsPerMinute));
-    report(percent, minutes);
-}
-
-bool StopSignalledWithin(const os::UniqueHandle& stopEvent, DWORD timeoutMs)
-{
-    const HANDLE handles[] = {stopEvent.get()};
-    return WaitWithMessagePump(1, handles, timeoutMs) == WAIT_OBJECT_0;
+    // As "%d" formats them: the idle minutes as a signed number.
+    const std::wstring percent = std::to_wstring(WholePercent(load));
+    const std::wstring minutes =
+        std::to_wstring(static_cast<int>(inactiveMs / kMillisecondsPerMinute));
+    report(percent.c_str(), minutes.c_str());
 }
 
 }  // namespace
 
-MemoryStatusEntry& MemoryStatusCache()
+double CommittedLoadPercent(std::uint64_t totalPageFile, std::uint64_t availablePageFile)
 {
-    static MemoryStatusEntry cache;
-    return cache;
-}
-
-bool LoadMemoryStatusFunction()
-{
-    MemoryStatusEntry& cache = MemoryStatusCache();
-    cache.kernel32 = os::Kernel().LoadLibraryW(kMemoryStatusModule);
-    if (cache.kernel32 != nullptr) {
-        const FARPROC address = os::Kernel().GetProcAddress(cache.kernel32, kMemoryStatusExport);
-        cache.globalMemoryStatusEx = reinterpret_cast<GlobalMemoryStatusExFunction>(
-            reinterpret_cast<void (*)()>(address));
-    }
-    return cache.globalMemoryStatusEx != nullptr;
-}
-
-double GetVirtualMemoryLoad()
-{
-    const MemoryStatusEntry& cache = MemoryStatusCache();
-    if (cache.globalMemoryStatusEx == nullptr && !LoadMemoryStatusFunction()) {
-        return 0.0;
-    }
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    cache.globalMemoryStatusEx(&status);  // a failure leaves the totals 0
-    const auto total = static_cast<double>(status.ullTotalPageFile);
-    const auto available = static_cast<double>(status.ullAvailPageFile);
+    const auto total = static_cast<double>(totalPageFile);
+    const auto available = static_cast<double>(availablePageFile);
     return (total - available) / total * kPercent;
 }
 
-void LogIdleReport(const wchar_t* loadPercent, const wchar_t* idleMinutes)
-{
-    Module().LogEvent(EVENTLOG_WARNING_TYPE, kIdleReportEventId, loadPercent, idleMinutes);
-}
-
-GateOutcome PassResourceGate(os::UniqueHandle& stopEvent, bool& gateRan,
-                             const GateSettingsSource& settings, const IdleReporter& report)
+GateOutcome PassResourceGate(bool& gateRan, const GateSettingsSource& settings,
+                             const LoadMeasure& measure, const StopWait& waitForStop,
+                             const IdleReporter& report)
 {
     for (;;) {
         const GateSettings pass = settings();
-        const double load = GetVirtualMemoryLoad();
-        DWORD waitMs = pass.mainLoopWait;
+        const double load = measure();
+        std::uint32_t waitMs = pass.mainLoopWait;
         if (OverThreshold(load, pass.vmThreshold)) {
             ReportIdlePeriod(load, pass.vmInactiveTime, report);
             waitMs = pass.vmInactiveTime;
         }
-        if (gateRan && StopSignalledWithin(stopEvent, waitMs)) {
-            stopEvent.reset();
+        if (gateRan && waitForStop(waitMs)) {
             return GateOutcome::StopSeen;
         }
         gateRan = true;
         // Read again: a reload during a long idle period counts for this recheck.
-        if (!OverThreshold(GetVirtualMemoryLoad(), settings().vmThreshold)) {
+        if (!OverThreshold(measure(), settings().vmThreshold)) {
             return GateOutcome::GoOn;
         }
     }

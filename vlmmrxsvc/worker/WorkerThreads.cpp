@@ -11,7 +11,6 @@ unsigned WINAPI WorkerThreadProc(void*)
     if (!stopEvent) {
         return 0;
     }
-    const HANDLE handles[] = {stopEvent.get()};
-    WaitWithMessagePump(1, handles, INFINITE);
+    static_cast<void>(StopSignalledWithin(stopEvent.get(), INFINITE));
     return 0;
 }

@@ -1,7 +1,7 @@
 // The thread procedures that the service thread starts.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/Windows.h"
 
 // The optimisation worker. Returns 0 after an orderly end.
 unsigned WINAPI WorkerThreadProc(void* unused);
