@@ -1,6 +1,7 @@
 // Module discovery over the processes of a Wine prefix, against a bare program that makes the
-// same platform calls in the same order with nothing around them. Discovery runs without its
-// pacing waits. The two take turns, several rounds each, over the same processes; the CPU time
+// platform calls of the straightforward design (the module list through the process-status
+// calls, which walk the remote list again for every answer, then the same file probe and header
+// reads) in the same order with nothing around them. Discovery runs without its pacing waits. The two take turns, several rounds each, over the same processes; the CPU time
 // of each turn is that of this process and of the Wine server, which does the work of most
 // calls, read from the host's /proc through drive Z:.
 //
@@ -10,7 +11,7 @@
 // bare sequence's.
 #include "process/ProcessOpt.h"
 #include "service/ServiceModule.h"
-#include "worker/ProcessSnapshot.h"
+#include "worker/ProcessSelection.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -196,9 +197,10 @@ int wmain(int argc, wchar_t** argv)
     CServiceModule module;
     module.InitModule(::GetModuleHandleW(nullptr));
 
-    ProcessSnapshot snapshot(FindNtQuerySystemInformation());
-    std::vector<DWORD> processes;
-    if (snapshot.Take([](const wchar_t*) { return 1u; }, processes) != SnapshotResult::Taken) {
+    ProcessSnapshot snapshot;
+    std::vector<std::uint32_t> processes;
+    if (TakeProcessSnapshot(snapshot, SystemProcessQuery(), [](std::wstring_view) { return 1u; },
+                            processes) != SnapshotResult::Taken) {
         std::fputs("no process snapshot\n", stderr);
         return 1;
     }

@@ -1,12 +1,12 @@
-// What the end-to-end tests share: the executable beside them, a way to run it by hand, and the
-// removal of everything that registration may leave, so that each test starts from a clean
-// prefix whatever the one before it did.
+// What the end-to-end tests share: the service's executable beside them, run by hand or as the
+// service, and the removal of what a test registered.
 #pragma once
 
+#include "WaitUntil.h"
 #include "platform/UniqueResource.h"
 
 #include <chrono>
-#include <optional>
+#include <functional>
 #include <string>
 
 namespace e2e {
@@ -14,35 +14,31 @@ namespace e2e {
 using Clock = std::chrono::steady_clock;
 
 inline constexpr const wchar_t* kServiceName = L"Velmora 64-bit Virtual Memory Optimization";
-inline constexpr const wchar_t* kAppIdGuid = L"{5B0A6C3E-91D4-4E27-A8F3-2C7D90E1B645}";
-inline constexpr const wchar_t* kAppIdPath = L"AppID\\{5B0A6C3E-91D4-4E27-A8F3-2C7D90E1B645}";
-inline constexpr const wchar_t* kExecutableAppIdPath = L"AppID\\vlmmrxsvc.EXE";
-inline constexpr const wchar_t* kSettingsPath = L"SOFTWARE\\Velmora\\MRX";
-// {273EEBCE-BBFB-4E37-A725-C029D70B671E}
-inline constexpr GUID kTypeLibraryId = {
-    0x273EEBCE, 0xBBFB, 0x4E37, {0xA7, 0x25, 0xC0, 0x29, 0xD7, 0x0B, 0x67, 0x1E}};
-inline constexpr WORD kTypeLibraryMajor = 1;
-inline constexpr WORD kTypeLibraryMinor = 0;
-inline constexpr LCID kTypeLibraryLocale = 0x0409;
+inline constexpr auto kStateTimeout = std::chrono::seconds(15);
 
-std::wstring ServiceExecutable();
+// A file beside this test program, such as the service's executable "vlmmrxsvc.exe".
+std::wstring BesideThisProgram(const wchar_t* fileName);
 
-// Runs the executable with `arguments` appended to its quoted path and returns its exit code
-// (a failure of the test when it cannot be started or does not end in time).
+// Runs `commandLine` (a system program such as "reg" or "sc", or a quoted path) and returns its
+// exit code; a failure of the test when it cannot be started or does not end in time.
+DWORD RunCommand(std::wstring commandLine);
+// Runs the service's executable with `arguments` appended to its quoted path.
 DWORD RunByHand(const std::wstring& arguments);
 
+// The installed service opened with `access`; empty, with the last error, when it cannot be.
+os::UniqueServiceHandle OpenOurService(DWORD access);
+
+using testing_support::WaitUntil;
 // Polls until the service reports `state`; the status last seen either way.
-SERVICE_STATUS_PROCESS WaitForState(SC_HANDLE service, DWORD state, Clock::duration timeout);
+SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state,
+                            Clock::duration timeout = kStateTimeout);
+// Sends the stop control and waits for SERVICE_STOPPED.
+SERVICE_STATUS Stop(SC_HANDLE service, Clock::duration timeout = kStateTimeout);
 
-// The text of a REG_SZ value under HKEY_CLASSES_ROOT, or nothing when it is absent.
-std::optional<std::wstring> ClassesText(const wchar_t* path, const wchar_t* name);
-bool ClassesKeyExists(const wchar_t* path);
-
-// Writes the AppID's "LocalService" value, as registration does, so that the executable started
-// by the service control manager enters service mode.
-void MarkAsService();
-
-// Stops and deletes the service, removes the AppID keys, the type library and the settings key.
-void RemoveEverything();
+// At the end of its scope, unregisters everything with the executable's own switch. The service
+// must have stopped: a service still running would only be marked for deletion.
+struct RemoveEverythingAtTheEnd {
+    ~RemoveEverythingAtTheEnd();
+};
 
 }  // namespace e2e

@@ -1,127 +1,90 @@
-// CImageFile against real files, through the real file calls.
+// CImageFile's file plumbing on real files: which files it opens and maps, which it refuses, and
+// that it lets go of them. The decoding of the headers is tested natively over crafted images.
+#include "image/ImageFile.h"
 #include "image/ImageFileCases.h"
-#include "platform/WineTempFiles.h"
+#include "process/victim/Beside.h"
+#include "support/TempFiles.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
-#include <vector>
+#include <tuple>
 
 namespace {
 
-std::wstring ProgramPath()
+// A crafted PE32+ image in a temporary file, or an empty file.
+std::wstring StagePe32Plus(TempFiles& temp, const wchar_t* stem, bool empty = false)
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length);
+    const std::wstring path = temp.Path(stem);
+    const image_test::Image image = image_test::MakeImage(true, image_test::kBase64);
+    std::ofstream(std::filesystem::path(path), std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), empty ? 0 : image.size());
+    return path;
 }
 
-std::wstring ProgramDirectory()
+// Whether nothing holds `path`: it opens without sharing (no handle is left) and can be cut to
+// nothing (no mapping or view is left, which Wine's sharing check does not see). Empties it.
+bool NothingHolds(const std::wstring& path)
 {
-    const std::wstring program = ProgramPath();
-    return program.substr(0, program.find_last_of(L'\\') + 1);
+    const os::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ::SetEndOfFile(file.get()) != FALSE;
 }
 
-std::vector<BYTE> ReadWholeFile(const std::wstring& path)
+TEST(WineImageFile, OpensMapsAndReadsOnlyDiskFilesThatAreNoPipes)
 {
-    std::vector<BYTE> bytes;
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    BYTE chunk[4096];
-    DWORD done = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &done, nullptr) && done > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + done);
-    }
-    ::CloseHandle(file);
-    return bytes;
-}
-
-// The platform's own header structures, as a second opinion that shares nothing with the reader.
-ULONGLONG ImageBaseByPlatformHeaders(const BYTE* image)
-{
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + dos->e_lfanew);
-    return nt->OptionalHeader.ImageBase;
-}
-
-class RealImageFileCases : public ImageFileCases {
-protected:
-    std::wstring Stage(const char* name, const std::vector<BYTE>& bytes) override
-    {
-        const std::wstring path =
-            temp_.Path(L"-vlm-image-" + std::wstring(name, name + std::strlen(name)) + L".bin");
-        const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(file, INVALID_HANDLE_VALUE);
-        DWORD done = 0;
-        EXPECT_TRUE(::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done,
-                                nullptr));
-        ::CloseHandle(file);
-        return path;
-    }
-
-private:
-    WineTempFiles temp_;
-};
-
-VLM_IMAGE_FILE_CASES(RealImageFileCases)
-
-TEST(WineImageFile, ReadsTheServiceExecutableAsPe32Plus)
-{
-    const std::wstring path = ProgramDirectory() + L"vlmmrxsvc.exe";
-    const std::vector<BYTE> bytes = ReadWholeFile(path);
-    ASSERT_GT(bytes.size(), 4096u);
-    CImageFile image;
-    ASSERT_TRUE(image.Open(path.c_str(), true));
-    EXPECT_TRUE(image.IsPE32Plus());
-    const ULONGLONG base = image.ReadImageBase64();
-    EXPECT_NE(base, 0u);
-    EXPECT_EQ(base, ImageBaseByPlatformHeaders(bytes.data()));
-    // The linker's base for a 64-bit executable; the build does not choose another.
-    EXPECT_EQ(base, 0x140000000u);
-    EXPECT_EQ(image.ReadImageBase64(), base);
-}
-
-TEST(WineImageFile, ReadsTheBaseThatTheLoaderSeesInTheRunningProgram)
-{
+    TempFiles temp;
+    const std::wstring plus = StagePe32Plus(temp, L"-vlm-plus.bin");
+    const std::wstring empty = StagePe32Plus(temp, L"-vlm-empty.bin", true);
+    // A readable image named through a folder "pipe" that the name leaves again.
+    const auto throughPipe = std::wstring(plus).insert(plus.rfind(L'\\') + 1, L"PiPe\\..\\");
+    // A pipe of one instance: a client that connected, however briefly, would leave it busy.
+    const std::wstring pipe = L"\\\\.\\pipe\\vlm-image-test";
+    const os::UniqueFile server(::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX,
+                                                   PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
     // The loader keeps the file's ImageBase in the mapped header, relocated or not.
     const auto* loaded = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
-    CImageFile image;
-    ASSERT_TRUE(image.Open(ProgramPath().c_str(), true));
-    ASSERT_TRUE(image.IsPE32Plus());
-    EXPECT_EQ(image.ReadImageBase64(), ImageBaseByPlatformHeaders(loaded));
+    const auto* loadedHeaders = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        loaded + reinterpret_cast<const IMAGE_DOS_HEADER*>(loaded)->e_lfanew);
+    // Path, map, opened, IsPE32Plus (only a view tells the width), base.
+    const std::tuple<std::wstring, bool, bool, bool, ULONGLONG> cases[] = {
+        {plus, true, true, true, image_test::kBase64},
+        {plus, false, true, false, image_test::kBase64},
+        {empty, true, false, false, 0},  // an empty file cannot be mapped
+        {empty, false, true, false, 0},
+        {Beside(L"vlmmrxsvc.exe"), true, true, true, 0x140000000},  // the linker's base
+        {Beside(L"vlm_wine_tests.exe"), true, true, true, loadedHeaders->OptionalHeader.ImageBase},
+        {L"NUL", false, false, false, 0},
+        {throughPipe, true, false, false, 0},
+        {pipe, true, false, false, 0},
+        {L"\\\\.\\PIPE\\vlm-image-test", true, false, false, 0},
+    };
+    for (const auto& [path, map, opened, pe32Plus, base] : cases) {
+        CImageFile image;
+        EXPECT_EQ(image.Open(path.c_str(), map), opened) << path;
+        EXPECT_EQ(image.IsPE32Plus(), pe32Plus) << path;
+        EXPECT_EQ(image.ReadImageBase64(), base) << path;
+    }
+    EXPECT_TRUE(os::UniqueFile(::CreateFileW(throughPipe.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_TRUE(os::UniqueFile(
+        ::CreateFileW(pipe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
 }
 
-TEST(WineImageFile, RefusesACharacterDevice)
+TEST(WineImageFile, ReleasesTheFileOnCloseAndOnDestruction)
 {
-    const HANDLE device = ::CreateFileW(L"NUL", GENERIC_READ, 7, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(device, INVALID_HANDLE_VALUE);
-    EXPECT_NE(::GetFileType(device), static_cast<DWORD>(FILE_TYPE_DISK));
-    ::CloseHandle(device);
-
-    CImageFile image;
-    EXPECT_FALSE(image.Open(L"NUL", false));
-    EXPECT_FALSE(image.IsPE32Plus());
-    EXPECT_EQ(image.ReadImageBase64(), 0u);
-}
-
-TEST(WineImageFile, RefusesAPipeByNameWithoutOpeningIt)
-{
-    // A pipe that exists: opening it as a client would connect to it, so a refusal by name shows.
-    const wchar_t* name = L"\\\\.\\pipe\\vlm-image-test";
-    const HANDLE pipe = ::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0,
-                                           nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    CImageFile image;
-    EXPECT_FALSE(image.Open(name, true));
-    // No client came: the pipe still accepts one.
-    const HANDLE client = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(client, INVALID_HANDLE_VALUE);
-    ::CloseHandle(client);
-    ::CloseHandle(pipe);
+    TempFiles temp;
+    for (const bool close : {true, false}) {
+        const std::wstring path = StagePe32Plus(temp, close ? L"-vlm-closed" : L"-vlm-gone");
+        std::optional<CImageFile> image(std::in_place);
+        ASSERT_TRUE(image->Open(path.c_str(), true));
+        EXPECT_FALSE(NothingHolds(path));
+        close ? image->Close() : image.reset();
+        EXPECT_TRUE(NothingHolds(path)) << (close ? "after Close" : "after destruction");
+    }
 }
 
 }  // namespace

@@ -1,1 +1,92 @@
-// placeholder: written in this change
+// Installation where Wine's service manager cannot show it: the failure entries, with one service
+// call failing at a time, and the recovery actions, which Wine accepts without storing them. What
+// the real service manager does with the service is the end-to-end tests' to show.
+#include "service/ServiceModule.h"
+
+#include "EventLogDouble.h"
+
+#include <gtest/gtest.h>
+
+#include <span>
+
+namespace {
+
+using namespace testing_support;
+
+int g_realCallsLeft = 0;
+const void* g_real = nullptr;
+
+// A double of a service call: the first g_realCallsLeft calls go to the real function g_real,
+// every later one fails with ERROR_ACCESS_DENIED.
+template <typename Result, typename... Args>
+Result WINAPI FailAfterRealCalls(Args... args)
+{
+    if (g_realCallsLeft-- > 0) {
+        return reinterpret_cast<Result(WINAPI*)(Args...)>(g_real)(args...);
+    }
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return Result{};
+}
+
+template <typename Result, typename... Args>
+const void* FailingDouble(Result(WINAPI*)(Args...))
+{
+    return reinterpret_cast<const void*>(&FailAfterRealCalls<Result, Args...>);
+}
+
+class WineInstallation : public ::testing::Test {
+protected:
+    void SetUp() override { module.InitModule(nullptr); }
+    void TearDown() override { static_cast<void>(module.Uninstall()); }
+    CServiceModule module;
+};
+
+TEST_F(WineInstallation, EachFailingServiceCallIsLoggedAsAnError)
+{
+    // With the service installed first when `uninstalling`; `realCalls` are the installed test's.
+    const auto expectLogged = [this](bool uninstalling, const char* function, const void* failing,
+                                     int realCalls, DWORD eventId, const std::wstring& text) {
+        ASSERT_TRUE(uninstalling ? module.Install() : module.Uninstall());
+        const EventLogDouble log;
+        const ImportPatch patch(function, failing);
+        g_real = patch.Original<const void*>();
+        g_realCallsLeft = realCalls;
+        EXPECT_FALSE(uninstalling ? module.Uninstall() : module.Install()) << function;
+        EXPECT_EQ(g_loggedEvents,
+                  (std::vector<LoggedEvent>{{EVENTLOG_ERROR_TYPE, eventId, {text}}}));
+    };
+    const std::wstring service = L"Velmora Virtual Memory Optimization service";
+    expectLogged(false, "OpenSCManagerW", FailingDouble(&::OpenSCManagerW), 0, 0xC0000005, L"5");
+    expectLogged(false, "CreateServiceW", FailingDouble(&::CreateServiceW), 0, 0x8000000B, L"5");
+    expectLogged(true, "OpenSCManagerW", FailingDouble(&::OpenSCManagerW), 1, 0,
+                 L"Uninstall: Couldn't open the service manager.");
+    expectLogged(true, "OpenServiceW", FailingDouble(&::OpenServiceW), 1, 0,
+                 L"Uninstall: Couldn't open the " + service + L".");
+    expectLogged(true, "DeleteService", FailingDouble(&::DeleteService), 0, 0,
+                 L"Uninstall: The " + service + L" could not be deleted. Last error = 5.");
+}
+
+std::vector<DWORD> g_recovery;  // the reset period, then type and delay of each action
+
+BOOL WINAPI RecordRecovery(SC_HANDLE, DWORD level, void* information)
+{
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        const auto* recovery = static_cast<SERVICE_FAILURE_ACTIONSW*>(information);
+        g_recovery = {recovery->dwResetPeriod};
+        for (const SC_ACTION& action : std::span(recovery->lpsaActions, recovery->cActions)) {
+            g_recovery.insert(g_recovery.end(), {DWORD(action.Type), action.Delay});
+        }
+    }
+    return TRUE;
+}
+
+TEST_F(WineInstallation, TheServiceIsRestartedTwiceAfterAFailureThenLeftStopped)
+{
+    const EntryPointPatch patch("ChangeServiceConfig2W",
+                                reinterpret_cast<const void*>(&RecordRecovery));
+    module.ConfigureService();
+    EXPECT_EQ(g_recovery, (std::vector<DWORD>{86400, SC_ACTION_RESTART, 120000,
+                                              SC_ACTION_RESTART, 120000, SC_ACTION_NONE, 0}));
+}
+
+}  // namespace

@@ -173,8 +173,9 @@ using ReadAt = std::function<std::size_t(std::uint64_t offset, std::span<std::ui
 // The ImageBase of the file of `fileSize` bytes that `read` delivers, for the reader of
 // `Optional` (a PE32 base zero-extended): the DOS header from offset 0 unless `dos` already holds
 // one with the "MZ" magic, then the NT headers at its e_lfanew, which must start inside the file,
-// decoded into `file` and `optional`. 0 when any step fails; the outputs of the failed step are
-// untouched. A short read is never taken for a whole header.
+// decoded into `file` and `optional`. 0 when any step fails: a DOS header read is kept even
+// without "MZ" (and read again next time), NT headers that fail to decode leave `file` and
+// `optional` untouched. A short read is never taken for a whole header.
 template <typename Optional>
 [[nodiscard]] std::uint64_t ReadImageBase(std::uint64_t fileSize, const ReadAt& read,
                                           DosHeader& dos, FileHeader& file, Optional& optional);

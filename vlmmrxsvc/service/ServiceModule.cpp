@@ -92,10 +92,14 @@ void CServiceModule::InitModule(HINSTANCE)
 void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
                               const wchar_t* second, const wchar_t* third) const
 {
+    // The strings given, in order, without the absent ones: the log takes `count` strings from the
+    // front of the array.
     const wchar_t* strings[] = {first, second, third};
     WORD count = 0;
-    for (const wchar_t* text : strings) {
-        count += text != nullptr ? 1 : 0;
+    for (const wchar_t* text : {first, second, third}) {
+        if (text != nullptr) {
+            strings[count++] = text;
+        }
     }
     // Only errors reach the log; warnings and information are for a debugger at most.
     if (!eventSource || type != EVENTLOG_ERROR_TYPE) {

@@ -1,6 +1,7 @@
 #include "worker/ResourceGate.h"
 
 #include <climits>
+#include <limits>
 #include <string>
 
 namespace {
@@ -37,6 +38,9 @@ void ReportIdlePeriod(double load, std::uint32_t inactiveMs, const IdleReporter&
 
 double CommittedLoadPercent(std::uint64_t totalPageFile, std::uint64_t availablePageFile)
 {
+    if (totalPageFile == 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     const auto total = static_cast<double>(totalPageFile);
     const auto available = static_cast<double>(availablePageFile);
     return (total - available) / total * kPercent;
