@@ -1,6 +1,7 @@
 // Module discovery: which modules of a process the loader did not place at the preferred base
 // written in their files.
 #include "image/ImageFile.h"
+#include "platform/Paths.h"
 #include "process/LoadedModules.h"
 #include "process/ProcessOpt.h"
 #include "service/StopEvent.h"
@@ -16,21 +17,23 @@ constexpr DWORD kProbeFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 // disk are never examined.
 bool IsDiskFile(const wchar_t* path)
 {
-    const os::UniqueFile probe(::CreateFileW(path, 0, 0, nullptr, OPEN_EXISTING, kProbeFlags, nullptr));
+    const os::UniqueFile probe(
+        ::CreateFileW(path, 0, 0, nullptr, OPEN_EXISTING, kProbeFlags, nullptr));
     return probe && ::GetFileType(probe.get()) == FILE_TYPE_DISK;
 }
 
-// The ImageBase in the file's PE headers; nothing when the file cannot be opened and mapped or
-// its headers cannot be read (the readers' 0). A file replaced or damaged since it was loaded must
-// not be recorded with a base that is no base: no image is ever loaded at 0.
-std::optional<ULONGLONG> ReadPreferredBase(const wchar_t* path)
+// The ImageBase in the file's PE headers, 0 when the headers give none (the file was replaced or
+// damaged since it was loaded: it is recorded with preferred base 0, which tells the reader of
+// the records as much); nothing when the file cannot be opened and mapped, so that a module is
+// never compared with a base that is not its own.
+std::optional<ULONGLONG> ReadPreferredBase(CImageFile& image, const wchar_t* path)
 {
-    CImageFile image;
     if (!image.Open(path, true)) {
         return std::nullopt;
     }
     const ULONGLONG base = image.IsPE32Plus() ? image.ReadImageBase64() : image.ReadImageBase32();
-    return base != 0 ? std::optional<ULONGLONG>(base) : std::nullopt;
+    image.Close();
+    return base;
 }
 
 }  // namespace
@@ -44,12 +47,15 @@ void CProcessOpt::WaitBeforeModule() const
 
 void CProcessOpt::ExamineModule(const LoadedModule& module)
 {
-    // A path of kImagePathCharacters or more, or one that could not be read, is left empty.
-    if (module.size == 0 || module.path.empty() || !IsDiskFile(module.path.c_str())) {
+    // A path of kImagePathCharacters or more, or one that could not be read, is left empty. The
+    // path comes from the process's own memory, which the process can forge: one that names a
+    // pipe is passed over before any file call, the probe included.
+    if (module.size == 0 || module.path.empty() || NamesPipe(module.path) ||
+        !IsDiskFile(module.path.c_str())) {
         return;
     }
     // A file that cannot be read has no preferred base of its own to compare.
-    const std::optional<ULONGLONG> preferredBase = ReadPreferredBase(module.path.c_str());
+    const std::optional<ULONGLONG> preferredBase = ReadPreferredBase(image_, module.path.c_str());
     if (!preferredBase || *preferredBase == module.base) {
         return;
     }

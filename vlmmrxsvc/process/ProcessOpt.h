@@ -2,6 +2,7 @@
 // the service's stop event, and the records of its relocated modules.
 #pragma once
 
+#include "image/ImageFile.h"
 #include "platform/UniqueResource.h"
 #include "process/LoadedModules.h"
 #include "process/ModuleOpt.h"
@@ -62,4 +63,8 @@ private:
     std::vector<CModuleOpt*> ModuleRecords() const;
 
     DWORD moduleWaitMs_;
+    // The file of the module being examined, opened and closed for each module. Held here rather
+    // than on discovery's stack so that a run abandoned at a fault (reading a mapped file that
+    // shrank) still releases it with the record.
+    CImageFile image_;
 };

@@ -41,6 +41,30 @@ void TrimWorkingSet()
 
 }  // namespace
 
+bool CServiceModule::StartWorker()
+{
+    const std::lock_guard lock(workerLock_);
+    if (stopping_) {
+        return false;
+    }
+    os::UniqueHandle worker(BeginThread(WorkerThreadProc, CREATE_SUSPENDED));
+    if (!worker) {
+        return false;
+    }
+    ::SetThreadPriority(worker.get(), THREAD_PRIORITY_ABOVE_NORMAL);
+    ::ResumeThread(worker.get());
+    retiredWorker_ = std::move(worker_);
+    worker_ = std::move(worker);
+    return true;
+}
+
+HANDLE CServiceModule::BeginStop()
+{
+    const std::lock_guard lock(workerLock_);
+    stopping_ = true;
+    return worker_.get();
+}
+
 void WINAPI CServiceModule::ServiceMain(DWORD, wchar_t**)
 {
     CServiceModule& module = Module();
@@ -106,11 +130,7 @@ void CServiceModule::Run()
         ::ResetEvent(stopEvent.get());
     }
     os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, 0));
-    os::UniqueHandle worker(BeginThread(WorkerThreadProc, CREATE_SUSPENDED));
-    if (worker) {
-        ::SetThreadPriority(worker.get(), THREAD_PRIORITY_ABOVE_NORMAL);
-        ::ResumeThread(worker.get());
-    }
+    static_cast<void>(StartWorker());
     TrimWorkingSet();
 
     // GetMessageW gives -1 only for a bad window handle, which a null filter cannot be; stopping
@@ -120,12 +140,12 @@ void CServiceModule::Run()
         ::DispatchMessageW(&message);
     }
 
+    const HANDLE worker = BeginStop();
     if (stopEvent) {
-        StopThreads(stopEvent.get(), worker.get(), watcher.get(),
+        StopThreads(stopEvent.get(), worker, watcher.get(),
                     [this] { ReportStatus(SERVICE_STOP_PENDING); });
         stopEvent.reset();
     }
-    worker.reset();
     watcher.reset();
     ReportStatus(SERVICE_STOP_PENDING);
     static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SERVICE_STOP));

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string_view>
 
 // Facts about the machine, and the system-wide optimisation level from the settings.
@@ -102,6 +103,15 @@ public:
     // completed load. Safe on any thread while the lists are reloaded.
     [[nodiscard]] std::uint32_t ProcessOptimizationLevel(std::wstring_view imagePath) const;
 
+    // Starts a worker thread: created suspended, given above-normal priority, then resumed; it
+    // becomes the worker the stop waits for. False, starting nothing, once the stop has begun or
+    // when the thread cannot be created. A failed worker calls it for its replacement, so the
+    // stop waits for (and if need be ends) whichever worker runs then: none outlives the module.
+    bool StartWorker();
+    // Begins the stop: no worker starts after this. Returns the worker the stop waits for (the
+    // module keeps it); null when none was started.
+    [[nodiscard]] HANDLE BeginStop();
+
     // The process and component exclusion lists, both replaced whole by LoadSettings.
     ExclusionLists exclusionLists;
     CPlatform platform;
@@ -116,6 +126,11 @@ public:
     os::UniqueEventSource eventSource;
 
 private:
+    std::mutex workerLock_;
+    os::UniqueHandle worker_;         // the worker the stop waits for
+    os::UniqueHandle retiredWorker_;  // the failed worker that started it, on its way out
+    bool stopping_ = false;
+
     // An installation error with one string, written when the event source is open.
     void ReportInstallError(DWORD eventId, const wchar_t* text) const;
     // The same with `error` in decimal as its string.

@@ -1,0 +1,109 @@
+#include "image/RepairRecord.h"
+
+#include "platform/Paths.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t kTextCharacters = kRepairTextUnits - 1;
+constexpr std::size_t kUnitBytes = 2;
+constexpr unsigned kBitsPerByte = 8;
+constexpr std::wstring_view kRepairFileSuffix = L"64";
+
+std::uint64_t NumberAt(RepairRecordSpan bytes, std::size_t offset)
+{
+    std::uint64_t value = 0;
+    for (std::size_t index = sizeof value; index-- > 0;) {
+        value = (value << kBitsPerByte) | bytes[offset + index];
+    }
+    return value;
+}
+
+void PutNumber(RepairRecordBytes& bytes, std::size_t offset, std::uint64_t value)
+{
+    for (std::size_t index = 0; index < sizeof value; ++index) {
+        bytes[offset + index] = static_cast<std::uint8_t>(value >> (index * kBitsPerByte));
+    }
+}
+
+// The text of the field at `offset`; false when no terminator lies within the field.
+bool TextAt(RepairRecordSpan bytes, std::size_t offset, std::wstring& text)
+{
+    text.clear();
+    for (std::size_t unit = 0; unit < kRepairTextUnits; ++unit) {
+        const std::size_t at = offset + unit * kUnitBytes;
+        const auto value = static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << kBitsPerByte));
+        if (value == 0) {
+            return true;
+        }
+        if (unit < kTextCharacters) {
+            text.push_back(static_cast<wchar_t>(value));
+        }
+    }
+    return false;
+}
+
+bool FitsField(std::wstring_view text)
+{
+    return text.size() <= kTextCharacters && text.find(L'\0') == std::wstring_view::npos;
+}
+
+void PutText(RepairRecordBytes& bytes, std::size_t offset, std::wstring_view text)
+{
+    for (std::size_t unit = 0; unit < text.size(); ++unit) {
+        const auto value = static_cast<std::uint16_t>(text[unit]);
+        bytes[offset + unit * kUnitBytes] = static_cast<std::uint8_t>(value);
+        bytes[offset + unit * kUnitBytes + 1] = static_cast<std::uint8_t>(value >> kBitsPerByte);
+    }
+}
+
+}  // namespace
+
+bool DecodeRepairRecord(RepairRecordSpan bytes, RepairRecord& record)
+{
+    record.pagefileUsage = NumberAt(bytes, kPagefileUsageOffset);
+    record.loadBase = NumberAt(bytes, kLoadBaseOffset);
+    record.preferredBase = NumberAt(bytes, kPreferredBaseOffset);
+    // All three are decoded whatever the first gives, so that a reader can show the record.
+    const bool component = TextAt(bytes, kComponentPathOffset, record.componentPath);
+    const bool process = TextAt(bytes, kProcessPathOffset, record.processPath);
+    const bool occupant = TextAt(bytes, kOccupantPathOffset, record.occupantPath);
+    return component && process && occupant;
+}
+
+bool EncodeRepairRecord(std::uint64_t pagefileUsage, std::uint64_t loadBase,
+                        std::uint64_t preferredBase, std::wstring_view componentPath,
+                        std::wstring_view processPath, std::wstring_view occupantPath,
+                        RepairRecordBytes& bytes)
+{
+    if (!FitsField(componentPath) || !FitsField(processPath) || !FitsField(occupantPath)) {
+        return false;
+    }
+    bytes.fill(0);
+    PutNumber(bytes, kPagefileUsageOffset, pagefileUsage);
+    PutNumber(bytes, kLoadBaseOffset, loadBase);
+    PutNumber(bytes, kPreferredBaseOffset, preferredBase);
+    PutText(bytes, kComponentPathOffset, componentPath);
+    PutText(bytes, kProcessPathOffset, processPath);
+    PutText(bytes, kOccupantPathOffset, occupantPath);
+    return true;
+}
+
+std::wstring RepairFilePath(std::wstring_view configured)
+{
+    const std::wstring_view name = FileNamePart(configured);
+    const std::wstring_view folder = configured.substr(0, configured.size() - name.size());
+    const std::size_t dot = std::min(name.find_last_of(L'.'), name.size());
+    std::wstring path(folder);
+    path.append(name.substr(0, dot)).append(kRepairFileSuffix).append(name.substr(dot));
+    if (configured.empty() || path.size() >= kImagePathCharacters) {
+        return {};
+    }
+    return path;
+}
+
+std::uint64_t NextRecordOffset(std::uint64_t fileBytes)
+{
+    return (fileBytes + kRepairRecordBytes - 1) / kRepairRecordBytes * kRepairRecordBytes;
+}

@@ -1,0 +1,60 @@
+// The repair-pending file as the worker holds it: opened once per run for reading and writing,
+// shared with others for reading only, appended to in whole records, loaded into the
+// known-component list.
+#pragma once
+
+#include "image/KnownComponents.h"
+#include "image/RepairRecord.h"
+#include "platform/UniqueResource.h"
+
+#include <cstdint>
+
+// The name of the registry value that holds the configured path of the repair-pending file.
+inline constexpr const wchar_t* kRepairPendingFileValue = L"RepairPendingFile";
+
+class RepairStore {
+public:
+    RepairStore() = default;
+    virtual ~RepairStore() = default;
+    RepairStore(const RepairStore&) = delete;
+    RepairStore& operator=(const RepairStore&) = delete;
+
+    [[nodiscard]] bool IsOpen() const { return static_cast<bool>(fileHandle); }
+    // Where the next record goes: the first record boundary at or after the end of the file.
+    [[nodiscard]] std::uint64_t NextRecordOffset() const { return nextRecord; }
+
+    RepairRecordBytes buffer{};  // the record being appended
+    os::UniqueFile fileHandle;   // the open repair-pending file; empty while not open
+    // The file's end as this store knows it (others may only read the file), and where the next
+    // record goes. They differ only while the file ends inside a record.
+    std::uint64_t fileEnd = 0;
+    std::uint64_t nextRecord = 0;
+};
+
+// The file the service uses (RepairFilePath of the "RepairPendingFile" value of the service key,
+// 32-bit view, read afresh on every call). Empty when there is no such value or it names no
+// usable path.
+[[nodiscard]] std::wstring ConfiguredRepairFile();
+
+// Opens or creates the file unless the store holds one: read and write access, read sharing only,
+// so that while the service holds it others may read it and nobody else may write it. Returns
+// the store's handle, null when there is no file (no value, or the file cannot be opened).
+HANDLE OpenRepairFile(RepairStore& store);
+
+// Appends one record, written in one piece at the next record boundary; a file that ended inside
+// a record first gets the rest of that record filled with 0xFF bytes (never a byte that was in the
+// file changes, and the torn record's texts are left without terminators, so no reader takes it
+// for whole). An occupant path that names no existing file is written as "?". False, with nothing
+// written, when a text has more than 260 characters or the store has no file; false also when the
+// write fails, in which case the next record is written at the same boundary over whatever part
+// of this one reached the file.
+bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::uint64_t loadBase,
+                        std::uint64_t preferredBase, const wchar_t* componentPath,
+                        const wchar_t* processPath, const wchar_t* occupantPath);
+
+// Reads every whole record of the store's file from its start and adds those that pass the
+// loading rules (KnownComponents::Load) to `known`; a record whose texts are not terminated
+// within their fields (a torn write, garbage) is passed over, and bytes after the last whole
+// record are not read. Returns the number of records that passed the rules; stops at the first
+// read that fails. Nothing when the store has no file.
+int LoadRepairRecords(RepairStore& store, KnownComponents& known);

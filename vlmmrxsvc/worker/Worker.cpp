@@ -1,0 +1,310 @@
+#include "worker/Worker.h"
+
+#include "service/Privileges.h"
+#include "service/ServiceModule.h"
+#include "service/StopEvent.h"
+#include "service/Waits.h"
+#include "worker/FaultGuard.h"
+#include "worker/MemoryLoad.h"
+#include "worker/ProcessSelection.h"
+#include "worker/ResourceGate.h"
+#include "worker/WorkerThreads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr DWORD kProcessWaitMs = 10;
+constexpr DWORD kRepairEventWaitMs = 180000;
+constexpr DWORD kRepairEventSignalled = WAIT_OBJECT_0;
+constexpr DWORD kStopDuringRepairWait = WAIT_OBJECT_0 + 1;
+constexpr std::uint32_t kRecordProcessImage = 2;  // the level bit that asks for a process record
+constexpr DWORD kFirstReplacementPauseMs = 1000;
+constexpr DWORD kLongestReplacementPauseMs = 300000;
+constexpr DWORD kMsPerSecond = 1000;
+constexpr std::size_t kFaultTextCapacity = 64;
+
+// Failed runs since the last run that completed a cycle; paces the replacements.
+std::atomic<unsigned> g_consecutiveFailures{0};
+
+enum class Visit { Done, StopSeen };
+
+void EnableWorkerPrivileges()
+{
+    // Best effort: without them, processes of other users cannot be opened and are passed over.
+    os::UniqueHandle token;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put()) == FALSE) {
+        return;
+    }
+    static_cast<void>(SetPrivilege(token.get(), SE_DEBUG_NAME, true));
+    static_cast<void>(SetPrivilege(token.get(), SE_IMPERSONATE_NAME, true));
+}
+
+// Waits for the party that reads the repair-pending file, when its event exists, before the
+// file is loaded. False when the stop came first.
+bool WaitForRepairEvent(HANDLE stopEvent)
+{
+    const std::wstring name = std::wstring(L"Global\\") + kRepairEventName;
+    const os::UniqueHandle repairEvent(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+    if (!repairEvent) {
+        return true;
+    }
+    // The stop ends this wait too: the service must not sit out three minutes of its stop.
+    const HANDLE handles[] = {repairEvent.get(), stopEvent};
+    const DWORD result = WaitWithMessagePump(2, handles, kRepairEventWaitMs);
+    if (result == WAIT_FAILED) {
+        const std::wstring error = std::to_wstring(::GetLastError());
+        Module().LogEvent(EVENTLOG_WARNING_TYPE, kRepairWaitFailedEvent, kRepairEventName,
+                          error.c_str());
+    }
+    return result != kStopDuringRepairWait;
+}
+
+// Opens the repair-pending file if the store has none yet, and loads what it holds, so that a
+// file configured while the service runs is loaded before anything is appended to it.
+void OpenAndLoadRepairFile(WorkerState& state)
+{
+    if (!state.store.IsOpen() && OpenRepairFile(state.store) != nullptr) {
+        static_cast<void>(LoadRepairRecords(state.store, state.known));
+    }
+}
+
+GateSettings CurrentGateSettings()
+{
+    const ServiceSettings& settings = Module().settings;
+    return {settings.MainLoopWait.load(), settings.VMThreshold.load(),
+            settings.VMInactiveTime.load()};
+}
+
+std::uint32_t LevelOf(std::wstring_view imagePath)
+{
+    return Module().ProcessOptimizationLevel(imagePath);
+}
+
+// The stop was seen: the run closes its own handle to the stop event.
+Visit StopSeen(os::UniqueHandle& stopEvent)
+{
+    stopEvent.reset();
+    return Visit::StopSeen;
+}
+
+// One relocated component: recorded unless a component of that path is known already.
+void RecordComponent(WorkerState& state, CModuleOpt& module, const std::wstring& processPath)
+{
+    const std::wstring componentPath = module.GetPath();
+    if (state.known.IsKnownComponent(componentPath)) {
+        return;
+    }
+    CProcessOpt& process = *state.visit;
+    const ULONGLONG pagefileUsage = process.GetPagefileUsage();
+    const std::wstring occupant = module.GetOccupantName(process.processHandle.get());
+    // Remembered whether or not the record reaches the file: the file's own state is what the
+    // next run starts from.
+    static_cast<void>(state.known.AddComponent(processPath, componentPath, module.loadBase));
+    static_cast<void>(AppendRepairRecord(state.store, pagefileUsage, module.loadBase,
+                                         module.preferredBase, componentPath.c_str(),
+                                         processPath.c_str(), occupant.c_str()));
+}
+
+// The process's own image, once per path as the process names it (compared exactly).
+void RecordProcess(WorkerState& state, const std::wstring& processPath)
+{
+    if (state.known.HasKey(processPath)) {
+        return;
+    }
+    static_cast<void>(AppendRepairRecord(state.store, kProcessRecordMark, kProcessRecordMark,
+                                         kProcessRecordMark, processPath.c_str(),
+                                         processPath.c_str(), processPath.c_str()));
+    static_cast<void>(state.known.AddProcess(processPath));
+}
+
+Visit VisitProcess(os::UniqueHandle& stopEvent, WorkerState& state, std::uint32_t id)
+{
+    state.visit = std::make_unique<CProcessOpt>();
+    CProcessOpt& process = *state.visit;
+    std::wstring processPath;
+    // A process whose image path cannot be read is passed over: neither its level nor the
+    // records could name it.
+    if (!process.Open(id) || !process.GetName(processPath)) {
+        return Visit::Done;
+    }
+    const std::uint32_t level = LevelOf(processPath);
+    if (level == 0) {
+        return Visit::Done;
+    }
+    std::vector<CModuleOpt*> modules;
+    try {
+        modules = process.EnumerateModules();
+    } catch (const wchar_t* text) {
+        if (std::wcscmp(text, kStopEventName) == 0) {
+            return StopSeen(stopEvent);
+        }
+        // Any other text: as if the process had no relocated components.
+    }
+    // A process without relocated components gets no record of its own either.
+    if (modules.empty()) {
+        return Visit::Done;
+    }
+    for (CModuleOpt* module : modules) {
+        RecordComponent(state, *module, processPath);
+    }
+    if ((level & kRecordProcessImage) != 0) {
+        RecordProcess(state, processPath);
+    }
+    return Visit::Done;
+}
+
+// The kept processes from the last to the first, each after a short wait that paces the visits
+// and sees the stop.
+Visit VisitProcesses(os::UniqueHandle& stopEvent, WorkerState& state)
+{
+    for (auto id = state.kept.rbegin(); id != state.kept.rend(); ++id) {
+        if (StopSignalledWithin(stopEvent.get(), kProcessWaitMs)) {
+            return StopSeen(stopEvent);
+        }
+        const Visit visit = VisitProcess(stopEvent, state, *id);
+        state.visit.reset();
+        if (visit == Visit::StopSeen) {
+            return visit;
+        }
+    }
+    return Visit::Done;
+}
+
+// The cycle, until the stop or a failed allocation ends the run.
+int RunCycles(os::UniqueHandle& stopEvent, WorkerState& state, const SnapshotQuery& query)
+{
+    for (;;) {
+        const GateOutcome gate = PassResourceGate(
+            state.gateRan, CurrentGateSettings, GetVirtualMemoryLoad,
+            [&stopEvent](std::uint32_t timeoutMs) {
+                return StopSignalledWithin(stopEvent.get(), timeoutMs);
+            },
+            LogIdleReport);
+        if (gate == GateOutcome::StopSeen) {
+            stopEvent.reset();
+            return kRunEnded;
+        }
+        OpenAndLoadRepairFile(state);
+        // Without a file nothing could be recorded; nothing is visited either, so that nothing
+        // counts as known that the file does not hold once it is configured.
+        if (!state.store.IsOpen()) {
+            continue;
+        }
+        switch (TakeProcessSnapshot(state.snapshot, query, LevelOf, state.kept)) {
+        case SnapshotResult::NoMemory:
+            return kRunEnded;
+        case SnapshotResult::Unavailable:
+            continue;  // this cycle has no snapshot; the next one tries again
+        case SnapshotResult::Taken:
+            break;
+        }
+        if (VisitProcesses(stopEvent, state) == Visit::StopSeen) {
+            return kRunEnded;
+        }
+        g_consecutiveFailures = 0;
+    }
+}
+
+std::wstring DescribeFault(const MachineFault& fault)
+{
+    wchar_t text[kFaultTextCapacity] = {};
+    std::swprintf(text, kFaultTextCapacity, L"exception 0x%08lX at %p",
+                  static_cast<unsigned long>(fault.code), fault.address);
+    return text;
+}
+
+// Records a failed run and returns the pause its replacement takes.
+DWORD ReportFailedRun(const std::wstring& what)
+{
+    const DWORD pauseMs = ReplacementPauseMs(++g_consecutiveFailures);
+    const std::wstring seconds = std::to_wstring(pauseMs / kMsPerSecond);
+    Module().LogEvent(EVENTLOG_ERROR_TYPE, kWorkerFailedEvent, what.c_str(), seconds.c_str());
+    return pauseMs;
+}
+
+struct GuardedRun {
+    os::UniqueHandle* stopEvent;
+    WorkerState* state;
+};
+
+// The run as the fault guard calls it: a C++ exception that escapes the run ends here, inside the
+// guard, so that only machine faults reach the guard's frame.
+int RunWithinGuard(void* context)
+{
+    const auto& run = *static_cast<GuardedRun*>(context);
+    try {
+        return RunWorker(*run.stopEvent, *run.state);
+    } catch (...) {
+        return kRunFailed;
+    }
+}
+
+}  // namespace
+
+DWORD ReplacementPauseMs(unsigned failures)
+{
+    if (failures == 0) {
+        return 0;
+    }
+    DWORD pause = kFirstReplacementPauseMs;
+    for (unsigned doubling = 1; doubling < failures && pause < kLongestReplacementPauseMs;
+         ++doubling) {
+        pause *= 2;
+    }
+    return std::min(pause, kLongestReplacementPauseMs);
+}
+
+int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state)
+{
+    stopEvent = OpenStopEvent();
+    // Without the stop event the run could not be stopped, only terminated: it ends at once.
+    if (!stopEvent) {
+        return kRunEnded;
+    }
+    EnableWorkerPrivileges();
+    if (!WaitForRepairEvent(stopEvent.get())) {
+        stopEvent.reset();
+        return kRunEnded;
+    }
+    OpenAndLoadRepairFile(state);
+    const SnapshotQuery query = SystemProcessQuery();
+    if (!query) {
+        return kRunEnded;
+    }
+    return RunCycles(stopEvent, state, query);
+}
+
+unsigned WINAPI WorkerThreadProc(void*)
+{
+    // A replacement waits out the pause of the failures before it, unless the stop comes first.
+    const DWORD pauseMs = ReplacementPauseMs(g_consecutiveFailures);
+    if (pauseMs != 0) {
+        const os::UniqueHandle stopEvent = OpenStopEvent();
+        if (StopSignalledWithin(stopEvent.get(), pauseMs)) {
+            return kRunEnded;
+        }
+    }
+    os::UniqueHandle stopEvent;
+    int result = kRunEnded;
+    {
+        WorkerState state;
+        GuardedRun run{&stopEvent, &state};
+        MachineFault fault;
+        if (!RunGuarded(RunWithinGuard, &run, result, fault)) {
+            static_cast<void>(ReportFailedRun(DescribeFault(fault)));
+            result = kRunFailed;
+        } else if (result == kRunFailed) {
+            static_cast<void>(ReportFailedRun(L"an unexpected exception"));
+        }
+        // The state goes here, closing the repair-pending file before a replacement starts.
+    }
+    if (result == kRunFailed) {
+        static_cast<void>(Module().StartWorker());
+    }
+    return static_cast<unsigned>(result);
+}

@@ -1,0 +1,51 @@
+// The optimisation worker: one run of its cycle (RunWorker) and the thread procedure that guards
+// the run and starts a replacement after a failure (WorkerThreadProc, in WorkerThreads.h).
+#pragma once
+
+#include "image/KnownComponents.h"
+#include "image/RepairStore.h"
+#include "platform/UniqueResource.h"
+#include "process/ProcessOpt.h"
+#include "worker/ProcessSnapshot.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// What one run holds. The thread procedure owns it, outside the guarded run, so that a run
+// abandoned at a machine fault still releases it: the repair-pending file (which the replacement
+// must be able to open again), the known-component list, the snapshot, the process in hand.
+struct WorkerState {
+    RepairStore store;
+    KnownComponents known;
+    ProcessSnapshot snapshot;
+    std::vector<std::uint32_t> kept;    // the processes of the last snapshot worth visiting
+    std::unique_ptr<CProcessOpt> visit;  // the process being visited
+    bool gateRan = false;                // the resource gate waits from its second pass on
+};
+
+// What RunWorker returns: 0 after every orderly end, kRunFailed when the run failed (an exception
+// or a machine fault escaped it), which starts a replacement.
+inline constexpr int kRunEnded = 0;
+inline constexpr int kRunFailed = 1;
+
+// The error entry written when a run fails: what ended it, and in how many seconds the
+// replacement begins.
+inline constexpr DWORD kWorkerFailedEvent = 0xC0000012;
+// The warning for a failed wait for the repair event: the event's name and the error.
+inline constexpr DWORD kRepairWaitFailedEvent = 0x80000008;
+inline constexpr const wchar_t* kRepairEventName = L"MRXRepairFileEvent";
+
+// The pause before a replacement begins after `failures` consecutive failed runs: none before the
+// first failure, then 1 s, doubling with every further failure up to 5 minutes, so that a fault
+// that repeats on every run costs little.
+[[nodiscard]] DWORD ReplacementPauseMs(unsigned failures);
+
+// One run of the worker: opens its own handle to the stop event into `stopEvent`, enables its
+// privileges, waits (at most 3 minutes, and not past the stop) for the repair event when one
+// exists, opens and loads the repair-pending file, then repeats the cycle until the stop. Each
+// cycle passes the resource gate, takes a snapshot of the processes worth visiting, and visits
+// them from the last to the first, recording every relocated component not seen before and, for a
+// level with the bit of value 2, the process's own image. When the stop is seen the run closes
+// `stopEvent` itself; otherwise the caller closes it.
+int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state);
