@@ -54,12 +54,12 @@ bool WriteFile(const std::wstring& path, const std::wstring& folder, std::size_t
            written == bytes.size();
 }
 
+// The process's committed private bytes, as the service records them for the processes it visits.
 std::size_t PrivateBytes()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    ::GetProcessMemoryInfo(::GetCurrentProcess(),
-                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return counters.PrivateUsage;
+    PROCESS_MEMORY_COUNTERS counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PagefileUsage;
 }
 
 struct Loaded {
@@ -77,6 +77,7 @@ Loaded Load(const std::wstring& path, std::unique_ptr<KnownComponents>& known)
     LARGE_INTEGER size{};
     ::GetFileSizeEx(store.fileHandle.get(), &size);
     store.fileEnd = static_cast<std::uint64_t>(size.QuadPart);
+    known.reset();
     const std::size_t before = PrivateBytes();
     known = std::make_unique<KnownComponents>();
     const auto start = Clock::now();
