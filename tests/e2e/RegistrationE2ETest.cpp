@@ -23,6 +23,22 @@ std::wstring ClassesText(const std::wstring& path, const wchar_t* name)
                           &bytes) == ERROR_SUCCESS ? text : L"-";
 }
 
+// The event source's message file and supported types as "FILE TYPES"; "-" while one is absent.
+std::wstring EventSource()
+{
+    const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\") +
+                             L"Application\\" + kServiceName;
+    const auto read = [&key](const wchar_t* name, void* data, DWORD bytes) {
+        return ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND,
+                              nullptr, data, &bytes) == ERROR_SUCCESS;
+    };
+    wchar_t file[MAX_PATH] = {};
+    DWORD types = 0;
+    const bool found = read(L"EventMessageFile", file, sizeof file) &&
+                       read(L"TypesSupported", &types, sizeof types);
+    return found ? std::wstring(file) + L" " + std::to_wstring(types) : L"-";
+}
+
 // The number of types in the registered type library; 0 when none is registered.
 UINT RegisteredTypeCount()
 {
@@ -55,6 +71,7 @@ TEST(RegistrationEndToEnd, EachSwitchLeavesWhatItShould)
     EXPECT_EQ(ClassesText(kAppIdPath, L"LocalService"), L"vlmmrxsvc");
     EXPECT_EQ(ClassesText(L"AppID\\vlmmrxsvc.EXE", L"AppID"), kAppId);
     EXPECT_EQ(RegisteredTypeCount(), 8u);  // four dual interfaces and their classes
+    EXPECT_EQ(EventSource(), BesideThisProgram(L"vlmmrxsvc.exe") + L" 7");
     service.reset();  // an open handle would keep a deleted service
 
     // What -RegServer leaves is a server that is no service.
@@ -71,7 +88,10 @@ TEST(RegistrationEndToEnd, EachSwitchLeavesWhatItShould)
     EXPECT_EQ(ClassesText(kAppIdPath, nullptr), L"-");
     EXPECT_EQ(ClassesText(L"AppID\\vlmmrxsvc.EXE", L"AppID"), L"-");
     EXPECT_EQ(RegisteredTypeCount(), 0u);
+    EXPECT_EQ(EventSource(), L"-");
     EXPECT_EQ(RunByHand(L" /unregserver"), 0u);  // nothing left, no service: still 0
+    ASSERT_EQ(RunByHand(L" /RegServer"), 0u);  // writes the event source from nothing too
+    EXPECT_EQ(EventSource(), BesideThisProgram(L"vlmmrxsvc.exe") + L" 7");
 }
 
 }  // namespace

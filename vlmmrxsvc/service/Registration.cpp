@@ -1,6 +1,6 @@
 // The registration switches: the AppID from the executable's registry script, applied by the
-// system's registrar, the service (Installation.cpp) and the type library embedded in the
-// executable.
+// system's registrar, the service (Installation.cpp), the event source whose texts the executable
+// holds, and the type library embedded in the executable.
 #include "service/ServiceModule.h"
 
 #include "resources/ResourceIds.h"
@@ -8,8 +8,10 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cwchar>
 #include <iterator>
 #include <memory>
+#include <string>
 
 namespace registration {
 
@@ -52,6 +54,14 @@ constexpr WORD kTypeLibraryMajor = 1;
 constexpr WORD kTypeLibraryMinor = 0;
 constexpr LCID kTypeLibraryLocale = 0x0409;
 constexpr SYSKIND kTypeLibrarySystem = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+
+// The event sources of the Application log; the service's name completes the key.
+constexpr const wchar_t* kApplicationSources =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+constexpr const wchar_t* kMessageFileValue = L"EventMessageFile";
+constexpr const wchar_t* kTypesSupportedValue = L"TypesSupported";
+constexpr DWORD kTypesSupported =
+    EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
 struct Releaser {
     void operator()(IUnknown* object) const noexcept { object->Release(); }
@@ -113,7 +123,40 @@ HRESULT RegisterOwnTypeLibrary()
     return ::RegisterTypeLib(library.get(), executable.text, nullptr);
 }
 
+std::wstring EventSourceKey(const wchar_t* serviceName)
+{
+    return std::wstring(kApplicationSources) + serviceName;
+}
+
 }  // namespace
+
+LSTATUS CServiceModule::RegisterEventMessages() const
+{
+    os::UniqueKey source;
+    const LSTATUS created = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                              EventSourceKey(serviceName).c_str(), 0, nullptr,
+                                              0, KEY_SET_VALUE, nullptr, source.put(), nullptr);
+    if (created != ERROR_SUCCESS) {
+        return created;
+    }
+    // Expandable, as the Event Viewer expects of a message file's path.
+    const ExecutablePath executable;
+    const auto pathBytes = static_cast<DWORD>((std::wcslen(executable.text) + 1) * sizeof(wchar_t));
+    const LSTATUS file = ::RegSetValueExW(source.get(), kMessageFileValue, 0, REG_EXPAND_SZ,
+                                          reinterpret_cast<const BYTE*>(executable.text),
+                                          pathBytes);
+    if (file != ERROR_SUCCESS) {
+        return file;
+    }
+    return ::RegSetValueExW(source.get(), kTypesSupportedValue, 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&kTypesSupported),
+                            sizeof kTypesSupported);
+}
+
+LSTATUS CServiceModule::RemoveEventMessages() const
+{
+    return ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, EventSourceKey(serviceName).c_str());
+}
 
 HRESULT CServiceModule::RegisterServer(BOOL registerTypeLibrary, BOOL asService)
 {
@@ -129,6 +172,10 @@ HRESULT CServiceModule::RegisterServer(BOOL registerTypeLibrary, BOOL asService)
     if (opened != ERROR_SUCCESS) {
         return static_cast<HRESULT>(opened);
     }
+    const LSTATUS messages = RegisterEventMessages();
+    if (messages != ERROR_SUCCESS) {
+        return static_cast<HRESULT>(messages);
+    }
     return registerTypeLibrary != FALSE ? RegisterOwnTypeLibrary() : S_OK;
 }
 
@@ -140,6 +187,7 @@ HRESULT CServiceModule::UnregisterServer()
     }
     static_cast<void>(UpdateRegistryFromScript(false));
     static_cast<void>(Uninstall());
+    static_cast<void>(RemoveEventMessages());
     static_cast<void>(::UnRegisterTypeLib(TypeLibraryId(), kTypeLibraryMajor, kTypeLibraryMinor,
                                           kTypeLibraryLocale, kTypeLibrarySystem));
     return S_OK;

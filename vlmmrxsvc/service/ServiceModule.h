@@ -51,12 +51,20 @@ public:
     DWORD Start();
 
     // Registers the AppID from the registry script, and with `asService` the service too (first
-    // removing any service of the same name in either case), then the type library. Returns
-    // CoInitialize's failure, the registry error of a failed AppID open (then nothing after it
-    // happened), or RegisterTypeLib's result; a failure to install is only logged.
+    // removing any service of the same name in either case), then the event source's message
+    // file, then the type library. Returns CoInitialize's failure, the registry error of a failed
+    // AppID open or event-source write (then nothing after it happened), or RegisterTypeLib's
+    // result; a failure to install is only logged.
     HRESULT RegisterServer(BOOL registerTypeLibrary, BOOL asService);
     // Undoes RegisterServer. Returns CoInitialize's failure, else 0 whatever else failed.
     HRESULT UnregisterServer();
+    // Makes the executable the message file of the event source `serviceName`: the key of that
+    // name under HKLM's Application log with "EventMessageFile" (REG_EXPAND_SZ, the executable's
+    // full path) and "TypesSupported" (errors, warnings and information), so that the Event
+    // Viewer shows the entries' texts. Returns the registry error of the first step that failed.
+    [[nodiscard]] LSTATUS RegisterEventMessages() const;
+    // Deletes that key. Returns RegDeleteKeyW's result (ERROR_FILE_NOT_FOUND when there was none).
+    [[nodiscard]] LSTATUS RemoveEventMessages() const;
 
     // The installed test: the service of `serviceName` can be opened to query its configuration.
     [[nodiscard]] bool IsInstalled() const;
