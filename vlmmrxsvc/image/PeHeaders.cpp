@@ -89,6 +89,18 @@ template std::uint64_t ReadImageBase<OptionalHeader32>(std::uint64_t, const Read
 template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, const ReadAt&, DosHeader&,
                                                        FileHeader&, OptionalHeader64&);
 
+std::uint32_t ReadSizeOfImage(std::uint64_t fileSize, const ReadAt& read)
+{
+    static_assert(offsetof(OptionalHeader32, sizeOfImage) ==
+                  offsetof(OptionalHeader64, sizeOfImage));
+    DosHeader dos{};
+    FileHeader file{};
+    // The narrower reader, which still refuses a PE32+ header cut short, holds the field of both.
+    OptionalHeader32 optional{};
+    static_cast<void>(ReadImageBase(fileSize, read, dos, file, optional));
+    return optional.sizeOfImage;
+}
+
 bool IsPE32Plus(Bytes image)
 {
     DosHeader header{};

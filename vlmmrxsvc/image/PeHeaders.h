@@ -187,6 +187,11 @@ extern template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, con
                                                               DosHeader&, FileHeader&,
                                                               OptionalHeader64&);
 
+// The SizeOfImage of the file of `fileSize` bytes that `read` delivers, of either width (the field
+// lies at the same offset in both optional headers), its headers read as ReadImageBase reads
+// them; 0 when they cannot be read.
+[[nodiscard]] std::uint32_t ReadSizeOfImage(std::uint64_t fileSize, const ReadAt& read);
+
 // Of a whole file held in `image`: true when it begins with "MZ" and the optional header at
 // e_lfanew + 24 has the PE32+ Magic and lies wholly inside `image`. The NT signature is not
 // looked at (the reader checks it).

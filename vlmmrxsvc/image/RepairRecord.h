@@ -37,6 +37,8 @@ public:
     virtual ~RepairRecord() = default;
     RepairRecord(const RepairRecord&) = default;
     RepairRecord& operator=(const RepairRecord&) = default;
+    RepairRecord(RepairRecord&&) noexcept = default;
+    RepairRecord& operator=(RepairRecord&&) noexcept = default;
 
     [[nodiscard]] bool IsProcessRecord() const { return loadBase == kProcessRecordMark; }
 
@@ -61,6 +63,9 @@ public:
                                       std::uint64_t preferredBase, std::wstring_view componentPath,
                                       std::wstring_view processPath, std::wstring_view occupantPath,
                                       RepairRecordBytes& bytes);
+
+// The name of the registry value that holds the configured path of the repair-pending file.
+inline constexpr const wchar_t* kRepairPendingFileValue = L"RepairPendingFile";
 
 // The file the service uses for the configured "RepairPendingFile" value: "64" appended to the
 // file's base name, before its extension (C:\Data\pending.dat gives C:\Data\pending64.dat,

@@ -9,9 +9,6 @@
 
 #include <cstdint>
 
-// The name of the registry value that holds the configured path of the repair-pending file.
-inline constexpr const wchar_t* kRepairPendingFileValue = L"RepairPendingFile";
-
 class RepairStore {
 public:
     RepairStore() = default;
