@@ -218,13 +218,12 @@ std::wstring DescribeFault(const MachineFault& fault)
     return text;
 }
 
-// Records a failed run and returns the pause its replacement takes.
-DWORD ReportFailedRun(const std::wstring& what)
+// Counts a failed run and reports it with the pause its replacement will take.
+void ReportFailedRun(const std::wstring& what)
 {
     const DWORD pauseMs = ReplacementPauseMs(++g_consecutiveFailures);
     const std::wstring seconds = std::to_wstring(pauseMs / kMsPerSecond);
     Module().LogEvent(EVENTLOG_ERROR_TYPE, kWorkerFailedEvent, what.c_str(), seconds.c_str());
-    return pauseMs;
 }
 
 struct GuardedRun {
@@ -296,10 +295,10 @@ unsigned WINAPI WorkerThreadProc(void*)
         GuardedRun run{&stopEvent, &state};
         MachineFault fault;
         if (!RunGuarded(RunWithinGuard, &run, result, fault)) {
-            static_cast<void>(ReportFailedRun(DescribeFault(fault)));
+            ReportFailedRun(DescribeFault(fault));
             result = kRunFailed;
         } else if (result == kRunFailed) {
-            static_cast<void>(ReportFailedRun(L"an unexpected exception"));
+            ReportFailedRun(L"an unexpected exception");
         }
         // The state goes here, closing the repair-pending file before a replacement starts.
     }
