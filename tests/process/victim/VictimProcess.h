@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Beside.h"
-#include "platform/UniqueResource.h"
+#include "support/ChildProcess.h"
 
 #include <cstdio>
 #include <string>
@@ -19,28 +19,15 @@ public:
                            const wchar_t* executable = L"vlm_victim.exe")
         : path(Beside(executable))
     {
-        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-        os::UniqueHandle output;
-        os::UniqueHandle childOutput;
-        ::CreatePipe(output.put(), childOutput.put(), &inheritable, 0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = childOutput.get();
-        std::wstring command = L"\"" + path + L"\" " + arguments;
-        PROCESS_INFORMATION started{};
-        if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &started)) {
-            process_.reset(started.hProcess);
-            const os::UniqueHandle thread(started.hThread);
-        }
-        childOutput.reset();  // the read ends when the victim does, reported or not
+        testing_support::ChildProcess child =
+            testing_support::StartWithOutput(L"\"" + path + L"\" " + arguments);
+        process_ = std::move(child.process);
         char line[256] = {};
         DWORD read = 0;
-        ::ReadFile(output.get(), line, sizeof line - 1, &read, nullptr);
+        ::ReadFile(child.output.get(), line, sizeof line - 1, &read, nullptr);
         reported = std::sscanf(line, "pid=%*u first=%*x second=%llx mapped=%llx", &second,
                                &mapped) == 2;
-        id = started.dwProcessId;
+        id = child.id;
     }
 
     ~VictimProcess()
