@@ -82,11 +82,16 @@ BOOL WINAPI RecordRecovery(SC_HANDLE, DWORD level, void* information)
 
 TEST_F(WineInstallation, TheServiceIsRestartedTwiceAfterAFailureThenLeftStopped)
 {
-    const EntryPointPatch patch("ChangeServiceConfig2W",
-                                reinterpret_cast<const void*>(&RecordRecovery));
-    module.ConfigureService();
-    EXPECT_EQ(g_recovery, (std::vector<DWORD>{86400, SC_ACTION_RESTART, 120000,
-                                              SC_ACTION_RESTART, 120000, SC_ACTION_NONE, 0}));
+    for (const bool found : {true, false}) {  // without the entry point nothing is configured
+        g_recovery.clear();
+        const EntryPointPatch patch("ChangeServiceConfig2W",
+                                    found ? reinterpret_cast<const void*>(&RecordRecovery)
+                                          : nullptr);
+        module.ConfigureService();
+        const std::vector<DWORD> expected{86400,  SC_ACTION_RESTART, 120000, SC_ACTION_RESTART,
+                                          120000, SC_ACTION_NONE,    0};
+        EXPECT_EQ(g_recovery, found ? expected : std::vector<DWORD>{});
+    }
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The service host's own machinery against the real calls: the switch scan over the real string
-// table, the stop event and the bounded stop of the threads.
+// table, the stop event and the bounded stop of the threads, the waits that dispatch messages,
+// privileges, and what the event-log writer lets through.
+#include "service/Privileges.h"
 #include "service/ServiceModule.h"
 #include "service/StopEvent.h"
 #include "service/ThreadShutdown.h"
+#include "service/Waits.h"
+
+#include "EventLogDouble.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -64,6 +69,46 @@ TEST(WineServiceHost, TheStopEventStopsTheThreadsThatHeedItAndTheRestAfterTheGra
     int looks = 0;  // threads never created count as ended
     StopThreads(event.get(), nullptr, nullptr, [&looks] { ++looks; });
     EXPECT_EQ(looks, 1);
+}
+
+TEST(WineServiceHost, AWaitDispatchesMessagesAndWaitsTheWholeTimeAgainAndConsumesAQuit)
+{
+    const os::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE handles[] = {event.get()};
+    EXPECT_EQ(WaitWithMessagePump(1, handles, 0), DWORD{WAIT_TIMEOUT});
+    static int dispatched = 0;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+        ++dispatched;
+        ::KillTimer(nullptr, id);
+    });
+    const auto started = steady_clock::now();
+    EXPECT_EQ(WaitWithMessagePump(1, handles, 200), DWORD{WAIT_TIMEOUT});
+    EXPECT_EQ(dispatched, 1);  // the timer's message, then 200 ms more from it
+    EXPECT_GE(steady_clock::now() - started, milliseconds(240));
+    ::KillTimer(nullptr, timer);
+    ::PostThreadMessageW(::GetCurrentThreadId(), WM_QUIT, 0, 0);
+    EXPECT_EQ(WaitWithMessagePump(1, handles, 50), DWORD{WAIT_TIMEOUT});
+    MSG message{};
+    EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // consumed
+    const HANDLE closed[] = {nullptr};
+    EXPECT_EQ(WaitWithMessagePump(1, closed, 50), WAIT_FAILED);
+}
+
+TEST(WineServiceHost, APrivilegeIsSetOnlyWhenTheTokenHoldsItAndOnlyErrorsAreLogged)
+{
+    os::UniqueHandle token;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put()));
+    EXPECT_TRUE(SetPrivilege(token.get(), SE_DEBUG_NAME, true));
+    EXPECT_FALSE(SetPrivilege(token.get(), SE_LOCK_MEMORY_NAME, true));
+    const testing_support::EventLogDouble log;
+    CServiceModule module;
+    module.InitModule(nullptr);
+    module.LogEvent(EVENTLOG_WARNING_TYPE, 0x80000008, L"dropped");
+    module.LogEvent(EVENTLOG_INFORMATION_TYPE, 0x4000000A, L"dropped");
+    module.LogEvent(EVENTLOG_ERROR_TYPE, 0xC0000010, nullptr, L"b", L"c");
+    EXPECT_EQ(testing_support::g_loggedEvents,
+              (std::vector<testing_support::LoggedEvent>{
+                  {WORD{EVENTLOG_ERROR_TYPE}, DWORD{0xC0000010}, {L"b", L"c"}}}));
 }
 
 }  // namespace

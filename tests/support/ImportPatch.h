@@ -34,7 +34,7 @@ private:
 };
 
 // GetProcAddress answers `replacement` for the export `name` of any module, and forwards every
-// other lookup; for entry points the service finds at run time.
+// other lookup; for entry points the service finds at run time. One at a time: they do not nest.
 class EntryPointPatch {
 public:
     EntryPointPatch(const char* name, const void* replacement);
