@@ -1,9 +1,10 @@
 // Module discovery over the processes of a Wine prefix, against a bare program that makes the
 // platform calls of the straightforward design (the module list through the process-status
 // calls, which walk the remote list again for every answer, then the same file probe and header
-// reads) in the same order with nothing around them. Discovery runs without its pacing waits. The two take turns, several rounds each, over the same processes; the CPU time
-// of each turn is that of this process and of the Wine server, which does the work of most
-// calls, read from the host's /proc through drive Z:.
+// reads) in the same order with nothing around them. Discovery runs without its pacing waits.
+// The two take turns, several rounds each, over the same processes; the CPU time of each turn is
+// that of this process and of the Wine server, which does the work of most calls, read from the
+// host's /proc through drive Z:.
 //
 //   vlm_discovery_bench.exe <host pid of the Wine server> [rounds]
 //

@@ -23,7 +23,8 @@ public:
     {
         wchar_t directory[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, directory);
-        std::wstring path = std::wstring(directory) + std::to_wstring(::GetCurrentProcessId()) + stem;
+        std::wstring path =
+            std::wstring(directory) + std::to_wstring(::GetCurrentProcessId()) + stem;
         made_.push_back(path);
         return path;
     }

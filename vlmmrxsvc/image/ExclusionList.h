@@ -30,8 +30,9 @@ struct ExclusionEntry {
 // guards it (ExclusionLists below).
 struct ExclusionList {
     std::vector<ExclusionEntry> entries;  // unique names, in the registry's enumeration order
-    std::uint32_t defaultComponentLevel = 0;  // "DefaultComponentOptimizationLevel" at the last load
-    std::uint32_t defaultProcessLevel = 0;    // "DefaultProcessOptimizationLevel" at the last load
+    // "DefaultComponentOptimizationLevel" and "DefaultProcessOptimizationLevel" at the last load.
+    std::uint32_t defaultComponentLevel = 0;
+    std::uint32_t defaultProcessLevel = 0;
     std::uint32_t kind = kListNotLoaded;
 };
 

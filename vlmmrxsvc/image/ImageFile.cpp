@@ -96,7 +96,8 @@ bool CImageFile::Open(const wchar_t* path, bool map)
         Close();
         return false;
     }
-    view.reset(::MapViewOfFile(mappingHandle.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size)));
+    view.reset(
+        ::MapViewOfFile(mappingHandle.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size)));
     if (!view) {
         Close();
         return false;

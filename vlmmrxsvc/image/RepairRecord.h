@@ -42,7 +42,8 @@ public:
 
     [[nodiscard]] bool IsProcessRecord() const { return loadBase == kProcessRecordMark; }
 
-    std::uint64_t pagefileUsage = 0;  // committed private bytes; kProcessRecordMark in a process record
+    // The process's committed private bytes; kProcessRecordMark in a process record.
+    std::uint64_t pagefileUsage = 0;
     std::uint64_t loadBase = 0;       // where the component is loaded
     std::uint64_t preferredBase = 0;  // the ImageBase in the component's file
     std::wstring componentPath;
