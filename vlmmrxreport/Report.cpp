@@ -5,36 +5,18 @@
 #include <algorithm>
 #include <unordered_set>
 
-namespace {
-
-// Bytes read per call: a few records at first, doubling up to about a mebibyte, so that a small
-// file costs little and a large one takes few reads.
-constexpr std::size_t kFirstRead = 16 * kRepairRecordBytes;
-constexpr std::size_t kLargestRead = 660 * kRepairRecordBytes;
-
-}  // namespace
-
 std::uint64_t Report::TornTailOffset() const { return records.size() * kRepairRecordBytes; }
 
 Report ReadReport(const pe::ReadAt& read)
 {
     Report report;
-    std::vector<std::uint8_t> chunk(kFirstRead);
-    for (std::uint64_t offset = 0;;) {
-        const std::size_t delivered = read(offset, chunk);
-        for (std::size_t at = 0; delivered - at >= kRepairRecordBytes; at += kRepairRecordBytes) {
+    report.tornTailBytes =
+        ReadRepairRecords(read, [&report](std::uint64_t offset, RepairRecordSpan bytes) {
             ReportRecord& entry = report.records.emplace_back();
-            entry.offset = offset + at;
-            entry.valid = DecodeRepairRecord(
-                RepairRecordSpan(chunk.data() + at, kRepairRecordBytes), entry.record);
-        }
-        if (delivered < chunk.size()) {
-            report.tornTailBytes = delivered % kRepairRecordBytes;
-            return report;
-        }
-        offset += delivered;
-        chunk.resize(std::min(2 * chunk.size(), kLargestRead));
-    }
+            entry.offset = offset;
+            entry.valid = DecodeRepairRecord(bytes, entry.record);
+        });
+    return report;
 }
 
 Report ReadReport(std::span<const std::uint8_t> bytes)

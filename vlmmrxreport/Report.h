@@ -38,9 +38,8 @@ struct Report {
     [[nodiscard]] std::uint64_t TornTailOffset() const;
 };
 
-// Reads a file through `read` from offset 0, in large reads, until a read delivers less than it
-// asked for (the end of the file, or a read that fails). The file may grow meanwhile: what was
-// read is a consistent prefix, since records are only ever appended.
+// Reads a file through `read` as ReadRepairRecords does: every whole record, and the bytes after
+// the last one.
 [[nodiscard]] Report ReadReport(const pe::ReadAt& read);
 
 // A file held whole in `bytes`.

@@ -6,6 +6,7 @@
 
 #include "image/RepairRecord.h"
 #include "image/RepairStore.h"
+#include "platform/FileAt.h"
 #include "platform/Paths.h"
 #include "platform/UniqueResource.h"
 #include "settings/SettingsKey.h"
@@ -25,16 +26,6 @@ std::wstring Wide(std::string_view text)
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(),
                           static_cast<int>(wide.size()));
     return wide;
-}
-
-std::size_t ReadFileAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> into)
-{
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD read = 0;
-    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
-    return ::ReadFile(file, into.data(), wanted, &read, &position) ? read : 0;
 }
 
 // Opens a disk file for reading, whoever else reads or writes it; empty for anything else.

@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -10,6 +11,10 @@ constexpr std::size_t kTextCharacters = kRepairTextUnits - 1;
 constexpr std::size_t kUnitBytes = 2;
 constexpr unsigned kBitsPerByte = 8;
 constexpr std::wstring_view kRepairFileSuffix = L"64";
+// Bytes read per call: a few records at first, doubling up to about a mebibyte, so that a small
+// file costs little and a large one takes few reads.
+constexpr std::size_t kFirstRead = 16 * kRepairRecordBytes;
+constexpr std::size_t kLargestRead = 660 * kRepairRecordBytes;
 
 std::uint64_t NumberAt(RepairRecordSpan bytes, std::size_t offset)
 {
@@ -90,13 +95,28 @@ bool EncodeRepairRecord(std::uint64_t pagefileUsage, std::uint64_t loadBase,
     return true;
 }
 
+std::uint64_t ReadRepairRecords(const pe::ReadAt& read, const RepairRecordVisitor& visit)
+{
+    std::vector<std::uint8_t> chunk(kFirstRead);
+    for (std::uint64_t offset = 0;;) {
+        const std::size_t delivered = read(offset, chunk);
+        for (std::size_t at = 0; delivered - at >= kRepairRecordBytes; at += kRepairRecordBytes) {
+            visit(offset + at, RepairRecordSpan(chunk.data() + at, kRepairRecordBytes));
+        }
+        if (delivered < chunk.size()) {
+            return delivered % kRepairRecordBytes;
+        }
+        offset += delivered;
+        chunk.resize(std::min(2 * chunk.size(), kLargestRead));
+    }
+}
+
 std::wstring RepairFilePath(std::wstring_view configured)
 {
-    const std::wstring_view name = FileNamePart(configured);
-    const std::wstring_view folder = configured.substr(0, configured.size() - name.size());
-    const std::size_t dot = std::min(name.find_last_of(L'.'), name.size());
-    std::wstring path(folder);
-    path.append(name.substr(0, dot)).append(kRepairFileSuffix).append(name.substr(dot));
+    const PathParts parts = SplitPath(configured);
+    std::wstring path(parts.drive);
+    path.append(parts.directory).append(parts.name).append(kRepairFileSuffix).append(
+        parts.extension);
     if (configured.empty() || path.size() >= kImagePathCharacters) {
         return {};
     }

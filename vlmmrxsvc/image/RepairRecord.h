@@ -4,9 +4,12 @@
 // inserted before its extension.
 #pragma once
 
+#include "image/PeHeaders.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -64,6 +67,14 @@ public:
                                       std::uint64_t preferredBase, std::wstring_view componentPath,
                                       std::wstring_view processPath, std::wstring_view occupantPath,
                                       RepairRecordBytes& bytes);
+
+// Reads a repair-pending file through `read` from offset 0, in reads that grow to about a
+// mebibyte, until a read delivers less than it asked for (the end of the file, or a read that
+// fails), and hands every whole record with its offset to `visit`, in file order. Returns the
+// bytes after the last whole record. The file may grow meanwhile: what was read is a prefix of
+// whole records, since records are only ever appended.
+using RepairRecordVisitor = std::function<void(std::uint64_t offset, RepairRecordSpan bytes)>;
+std::uint64_t ReadRepairRecords(const pe::ReadAt& read, const RepairRecordVisitor& visit);
 
 // The name of the registry value that holds the configured path of the repair-pending file.
 inline constexpr const wchar_t* kRepairPendingFileValue = L"RepairPendingFile";

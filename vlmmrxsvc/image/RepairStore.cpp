@@ -1,10 +1,8 @@
 #include "image/RepairStore.h"
 
-#include "platform/Paths.h"
+#include "platform/FileAt.h"
 #include "settings/SettingsKey.h"
 
-#include <algorithm>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -13,42 +11,10 @@ namespace {
 constexpr DWORD kConfiguredPathBytes = 520;
 constexpr std::uint8_t kTornRecordFill = 0xFF;
 constexpr wchar_t kUnknownOccupant[] = L"?";
-// Records read per call while loading: about a mebibyte.
-constexpr std::size_t kRecordsPerRead = 660;
-
-OVERLAPPED At(std::uint64_t offset)
-{
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return position;
-}
 
 bool FileExists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Writes all of `bytes` at `offset`; false when any of it did not reach the file.
-bool WriteAt(HANDLE file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes)
-{
-    OVERLAPPED position = At(offset);
-    DWORD written = 0;
-    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       &position) != FALSE &&
-           written == bytes.size();
-}
-
-// Reads up to `into.size()` bytes at `offset`; the count read, 0 at the end or on a failure.
-std::size_t ReadAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> into)
-{
-    OVERLAPPED position = At(offset);
-    DWORD read = 0;
-    if (::ReadFile(file, into.data(), static_cast<DWORD>(into.size()), &read, &position) ==
-        FALSE) {
-        return 0;
-    }
-    return read;
 }
 
 }  // namespace
@@ -104,7 +70,7 @@ bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::ui
         // The rest of a torn record, then the new one, in one write from the end of the file.
         std::vector<std::uint8_t> bytes(store.nextRecord - store.fileEnd, kTornRecordFill);
         bytes.insert(bytes.end(), store.buffer.begin(), store.buffer.end());
-        if (!WriteAt(store.fileHandle.get(), store.fileEnd, bytes)) {
+        if (!WriteFileAt(store.fileHandle.get(), store.fileEnd, bytes)) {
             return false;
         }
     } catch (const std::bad_alloc&) {
@@ -120,30 +86,20 @@ int LoadRepairRecords(RepairStore& store, KnownComponents& known)
     if (!store.IsOpen()) {
         return 0;
     }
-    const std::unique_ptr<std::uint8_t[]> chunk(
-        new (std::nothrow) std::uint8_t[kRecordsPerRead * kRepairRecordBytes]);
-    if (chunk == nullptr) {
-        return 0;
-    }
-    const std::uint64_t wholeRecords = store.fileEnd / kRepairRecordBytes * kRepairRecordBytes;
+    const HANDLE file = store.fileHandle.get();
+    const PathExists exists = FileExists;
     int passed = 0;
     RepairRecord record;
-    for (std::uint64_t offset = 0; offset < wholeRecords;) {
-        const auto wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(wholeRecords - offset, kRecordsPerRead * kRepairRecordBytes));
-        const std::size_t read = ReadAt(store.fileHandle.get(), offset, {chunk.get(), wanted});
-        const std::size_t records = read / kRepairRecordBytes;
-        for (std::size_t index = 0; index < records; ++index) {
-            const RepairRecordSpan bytes(chunk.get() + index * kRepairRecordBytes,
-                                         kRepairRecordBytes);
-            if (DecodeRepairRecord(bytes, record) && known.Load(record, FileExists)) {
-                ++passed;
-            }
-        }
-        if (records == 0) {
-            break;
-        }
-        offset += records * kRepairRecordBytes;
+    try {
+        static_cast<void>(ReadRepairRecords(
+            [file](std::uint64_t offset, std::span<std::uint8_t> into) {
+                return ReadFileAt(file, offset, into);
+            },
+            [&](std::uint64_t, RepairRecordSpan bytes) {
+                passed += DecodeRepairRecord(bytes, record) && known.Load(record, exists) ? 1 : 0;
+            }));
+    } catch (const std::bad_alloc&) {
+        // The records loaded so far stay known.
     }
     return passed;
 }

@@ -51,7 +51,7 @@ bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::ui
 
 // Reads every whole record of the store's file from its start and adds those that pass the
 // loading rules (KnownComponents::Load) to `known`; a record whose texts are not terminated
-// within their fields (a torn write, garbage) is passed over, and bytes after the last whole
-// record are not read. Returns the number of records that passed the rules; stops at the first
-// read that fails. Nothing when the store has no file.
+// within their fields (a torn write, garbage) is passed over, and so are the bytes after the last
+// whole record. Returns the number of records that passed the rules; stops at the first read that
+// fails, or when there is no memory for more. Nothing when the store has no file.
 int LoadRepairRecords(RepairStore& store, KnownComponents& known);

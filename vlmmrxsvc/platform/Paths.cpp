@@ -44,6 +44,26 @@ std::wstring_view FileNamePart(std::wstring_view path)
     return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
 }
 
+PathParts SplitPath(std::wstring_view path)
+{
+    PathParts parts;
+    if (path.size() >= 2 && path[1] == L':') {
+        parts.drive = path.substr(0, 2);
+        path.remove_prefix(2);
+    }
+    const std::size_t lastSeparator = path.find_last_of(L"\\/");
+    if (lastSeparator != std::wstring_view::npos) {
+        parts.directory = path.substr(0, lastSeparator + 1);
+        path.remove_prefix(lastSeparator + 1);
+    }
+    const std::size_t dot = path.find_last_of(L'.');
+    parts.name = path.substr(0, dot);
+    if (dot != std::wstring_view::npos) {
+        parts.extension = path.substr(dot);
+    }
+    return parts;
+}
+
 bool NamesPipe(std::wstring_view path)
 {
     const std::wstring_view examined = path.substr(0, kImagePathCharacters);

@@ -21,6 +21,17 @@ void UpperCase(std::wstring& text);
 // give "tool.exe"; a path without any gives itself.
 [[nodiscard]] std::wstring_view FileNamePart(std::wstring_view path);
 
+// A path cut into its parts as the C library's _wsplitpath cuts it: "C:\Data\list.bin" gives
+// "C:", "\Data\", "list" and ".bin".
+struct PathParts {
+    std::wstring_view drive;
+    std::wstring_view directory;
+    std::wstring_view name;
+    std::wstring_view extension;
+};
+
+[[nodiscard]] PathParts SplitPath(std::wstring_view path);
+
 // Whether `path`, cut to kImagePathCharacters, contains "\PIPE\" in any letter case: such a path
 // names a pipe and is never opened as an image nor recorded.
 [[nodiscard]] bool NamesPipe(std::wstring_view path);

@@ -2,20 +2,12 @@
 // drive, the way the service names such a file.
 #pragma once
 
+#include "platform/Paths.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// A path cut into its parts as the C library's _wsplitpath cuts it.
-struct PathParts {
-    std::wstring_view drive;
-    std::wstring_view directory;
-    std::wstring_view name;
-    std::wstring_view extension;
-};
-
-[[nodiscard]] PathParts SplitPath(std::wstring_view path);
 
 // Whether the parts fit the platform's path-splitting buffers (drive 2, directory 255, name and
 // extension 259 characters each).
