@@ -5,7 +5,8 @@
 
 #include "vlmmrxreport/Utf8.h"
 
-#include "image/RepairRecord.h"
+#include "image/PeHeaders.h"
+#include "settings/RepairFileSetting.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,17 +4,19 @@
 
 #include "vlmmrxreport/Utf8.h"
 
-#include "image/RepairRecord.h"
-#include "image/RepairStore.h"
 #include "platform/FileAt.h"
 #include "platform/Paths.h"
 #include "platform/UniqueResource.h"
-#include "settings/SettingsKey.h"
+#include "settings/RepairFileSetting.h"
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
+
+// The service's settings are in the registry's 32-bit view, also for this 64-bit tool.
+constexpr REGSAM kSettingAccess = KEY_QUERY_VALUE | KEY_WOW64_32KEY;
 
 // Larger writes are split: a console takes at most about 64 KiB per call.
 constexpr DWORD kLargestWrite = 0x8000;
@@ -82,6 +84,24 @@ void Write(DWORD stream, std::string_view text)
     }
 }
 
+// The file the service's setting names, read as the service reads it; empty when there is none.
+std::wstring ConfiguredRepairFile()
+{
+    os::UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKeyText, 0, kSettingAccess, key.put()) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    std::vector<std::uint8_t> data(kRepairFileSettingBytes);
+    auto bytes = static_cast<DWORD>(data.size());
+    if (::RegQueryValueExW(key.get(), kRepairPendingFileValue, nullptr, nullptr, data.data(),
+                           &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    data.resize(bytes);
+    return RepairFileFromSetting(data);
+}
+
 }  // namespace
 
 std::string ServiceRepairFile(std::string& error)
@@ -89,7 +109,7 @@ std::string ServiceRepairFile(std::string& error)
     const std::string path = Utf8(ConfiguredRepairFile());
     if (path.empty()) {
         error = "no FILE given, and no \"" + Utf8(kRepairPendingFileValue) +
-                "\" setting in HKLM\\" + Utf8(ServiceKeyPath()) +
+                "\" setting in HKLM\\" + Utf8(kServiceKeyText) +
                 " (32-bit view) names the service's file";
     }
     return path;

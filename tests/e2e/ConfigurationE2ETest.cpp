@@ -5,6 +5,8 @@
 #include "driver/AltStrFixture.h"
 #include "e2e/E2eSupport.h"
 
+#include "SettingsKey.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -54,8 +56,9 @@ DWORD AddSetting(const wchar_t* name, int value, const wchar_t* bits = L"32",
 TEST(ConfigurationEndToEnd, TheDriverHearsTheStartEachReloadAndLastTheStopOfAServiceWithItsKey)
 {
     const RemoveEverythingAtTheEnd cleanup;
+    const testing_support::RemoveSettingsAtTheEnd settings;
     ASSERT_EQ(RunCommand(L"sc create VlmAltStrFixture type= kernel binPath= \"" +
-                         BesideThisProgram(L"vlm_altstr_fixture.sys") + L"\""),
+                         Beside(L"vlm_altstr_fixture.sys") + L"\""),
               0u);
     ASSERT_EQ(RunCommand(L"sc start VlmAltStrFixture"), 0u);
     ASSERT_TRUE(WaitUntil([] { return OpenDevice().valid(); }));

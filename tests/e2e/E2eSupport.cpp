@@ -2,17 +2,9 @@
 
 #include <gtest/gtest.h>
 
-
 namespace e2e {
 
 constexpr DWORD kProcessTimeoutMs = 30000;
-
-std::wstring BesideThisProgram(const wchar_t* fileName)
-{
-    wchar_t path[MAX_PATH] = {};
-    const std::wstring self(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-    return self.substr(0, self.find_last_of(L'\\') + 1) + fileName;
-}
 
 DWORD RunCommand(std::wstring commandLine)
 {
@@ -32,7 +24,7 @@ DWORD RunCommand(std::wstring commandLine)
 
 DWORD RunByHand(const std::wstring& arguments)
 {
-    return RunCommand(L"\"" + BesideThisProgram(L"vlmmrxsvc.exe") + L"\"" + arguments);
+    return RunCommand(L"\"" + Beside(L"vlmmrxsvc.exe") + L"\"" + arguments);
 }
 
 os::UniqueServiceHandle OpenOurService(DWORD access)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "WaitUntil.h"
+#include "process/victim/Beside.h"
 #include "platform/UniqueResource.h"
 
 #include <chrono>
@@ -15,9 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr const wchar_t* kServiceName = L"Velmora 64-bit Virtual Memory Optimization";
 inline constexpr auto kStateTimeout = std::chrono::seconds(15);
-
-// A file beside this test program, such as the service's executable "vlmmrxsvc.exe".
-std::wstring BesideThisProgram(const wchar_t* fileName);
 
 // Runs `commandLine` (a system program such as "reg" or "sc", or a quoted path) and returns its
 // exit code; a failure of the test when it cannot be started or does not end in time.

@@ -2,8 +2,8 @@
 // registers it, with the package's settings; uninstalling removes the service and the programs
 // and keeps the repair-pending file.
 #include "E2eSupport.h"
-#include "image/RepairStore.h"
-#include "settings/SettingsKey.h"
+#include "platform/Registry.h"
+#include "settings/SettingsLoader.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ constexpr std::pair<const wchar_t*, std::uint32_t> kDefaults[] = {
 // Runs msiexec silently with `verb` on the package, which the build puts above the programs.
 DWORD Msiexec(const wchar_t* verb)
 {
-    const std::wstring package = BesideThisProgram(L"..\\vlmmrxsvc.msi");
+    const std::wstring package = Beside(L"..\\vlmmrxsvc.msi");
     return RunCommand(std::wstring(L"msiexec ") + verb + L" \"" + package + L"\" /qn");
 }
 
@@ -56,7 +56,8 @@ TEST(InstallerEndToEnd, InstallStartsTheServiceAndUninstallKeepsTheRepairFile)
     EXPECT_EQ(BinaryPath(service.get()), L"\"" + kInstallFolder + L"vlmmrxsvc.exe\"");
     EXPECT_TRUE(HasAppId());
     os::UniqueKey settings;
-    ASSERT_EQ(OpenSettingsKey(ServiceKeyPath(), kSettingsReadAccess, settings), ERROR_SUCCESS);
+    ASSERT_EQ(OpenRegistryKey(HKEY_LOCAL_MACHINE, ServiceKeyPath(), kSettingsReadAccess, settings),
+              ERROR_SUCCESS);
     for (const auto& [name, expected] : kDefaults) {
         std::uint32_t value = 0;
         EXPECT_EQ(QueryRawNumber(settings.get(), name, value) ? value : ~0u, expected) << name;

@@ -62,7 +62,7 @@ TEST(RegistrationEndToEnd, EachSwitchLeavesWhatItShould)
     ASSERT_TRUE(::QueryServiceConfigW(service.get(), config, sizeof config, &needed));
     EXPECT_EQ(config->dwServiceType, DWORD{SERVICE_WIN32_OWN_PROCESS});
     EXPECT_EQ(config->dwStartType, DWORD{SERVICE_DEMAND_START});
-    EXPECT_EQ(config->lpBinaryPathName, L"\"" + BesideThisProgram(L"vlmmrxsvc.exe") + L"\"");
+    EXPECT_EQ(config->lpBinaryPathName, L"\"" + Beside(L"vlmmrxsvc.exe") + L"\"");
     const auto buffer = reinterpret_cast<BYTE*>(config);
     ASSERT_TRUE(::QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer,
                                        sizeof config, &needed));
@@ -71,7 +71,7 @@ TEST(RegistrationEndToEnd, EachSwitchLeavesWhatItShould)
     EXPECT_EQ(ClassesText(kAppIdPath, L"LocalService"), L"vlmmrxsvc");
     EXPECT_EQ(ClassesText(L"AppID\\vlmmrxsvc.EXE", L"AppID"), kAppId);
     EXPECT_EQ(RegisteredTypeCount(), 8u);  // four dual interfaces and their classes
-    EXPECT_EQ(EventSource(), BesideThisProgram(L"vlmmrxsvc.exe") + L" 7");
+    EXPECT_EQ(EventSource(), Beside(L"vlmmrxsvc.exe") + L" 7");
     service.reset();  // an open handle would keep a deleted service
 
     // What -RegServer leaves is a server that is no service.
@@ -91,7 +91,7 @@ TEST(RegistrationEndToEnd, EachSwitchLeavesWhatItShould)
     EXPECT_EQ(EventSource(), L"-");
     EXPECT_EQ(RunByHand(L" /unregserver"), 0u);  // nothing left, no service: still 0
     ASSERT_EQ(RunByHand(L" /RegServer"), 0u);  // writes the event source from nothing too
-    EXPECT_EQ(EventSource(), BesideThisProgram(L"vlmmrxsvc.exe") + L" 7");
+    EXPECT_EQ(EventSource(), Beside(L"vlmmrxsvc.exe") + L" 7");
 }
 
 }  // namespace

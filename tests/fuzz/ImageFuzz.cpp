@@ -1,9 +1,55 @@
-// Feeds arbitrary bytes to the PE header decoding: as a file, through a reader that delivers fewer
-// bytes at its end, with both header widths, and whole to IsPE32Plus. The sanitizers catch a read
-// past the bytes; the checks are what a correct decoder cannot fail.
+// Feeds arbitrary bytes to the PE header decoding (as a file, through a reader that delivers fewer
+// bytes at its end, with both header widths, and whole to IsPE32Plus) and checks every answer
+// against a second reading of the same bytes, written here by the published offsets. A decoder
+// that reads a wrong offset or width, trusts a header cut short or reads past the bytes (the
+// sanitizers) stops the run.
 #include "image/ImageFileCases.h"
 
 #include <cstdlib>
+
+namespace {
+
+bool Holds(pe::Bytes file, std::size_t offset, std::size_t bytes)
+{
+    return offset <= file.size() && file.size() - offset >= bytes;
+}
+
+// The little-endian number of `width` bytes at `offset`, or nothing when they are not all there.
+std::optional<std::uint64_t> Number(pe::Bytes file, std::size_t offset, std::size_t width)
+{
+    if (!Holds(file, offset, width)) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t index = width; index-- > 0;) {
+        value = value << 8 | file[offset + index];
+    }
+    return value;
+}
+
+// The base that a reader of an optional header of `headerBytes` must find, and whether the file is
+// PE32+ as IsPE32Plus sees it: "MZ", e_lfanew inside the file, then for the base the signature
+// "PE\0\0" and the longer of the reader's header and the one its Magic announces.
+std::uint64_t Expected(pe::Bytes file, std::size_t headerBytes, bool& pe32Plus)
+{
+    pe32Plus = false;
+    const auto lfanew = Number(file, 0x3C, 4);
+    if (file.size() < 64 || Number(file, 0, 2) != 0x5A4D || !lfanew ||
+        static_cast<std::int32_t>(*lfanew) < 0 || *lfanew >= file.size()) {
+        return 0;
+    }
+    const std::size_t magicAt = *lfanew + 24;
+    const auto magic = Number(file, magicAt, 2);
+    pe32Plus = magic == 0x20B && Holds(file, magicAt, 240);
+    const std::size_t announced = magic == 0x10B ? 224 : magic == 0x20B ? 240 : 0;
+    if (Number(file, *lfanew, 4) != 0x4550 ||
+        !Holds(file, magicAt, std::max(headerBytes, announced))) {
+        return 0;
+    }
+    return headerBytes == 240 ? *Number(file, magicAt + 24, 8) : *Number(file, magicAt + 28, 4);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -14,13 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The second width reuses the DOS header that the first read, as CImageFile does.
     const std::uint64_t wideBase = image_test::ReadBase(file, dos, wide);
     const std::uint64_t narrowBase = image_test::ReadBase(file, dos, narrow);
-    const bool pe32Plus = pe::IsPE32Plus(file);
-    // A PE32 base is zero-extended. A decoded PE32+ header lies wholly inside the file, so
-    // IsPE32Plus goes by its Magic; a PE32 reader never takes the base of a PE32+ header cut to
-    // the PE32 length.
-    const bool widePlus = wide.magic == pe::kPe32PlusMagic;
-    if (narrowBase > UINT32_MAX || (wideBase != 0 && pe32Plus != widePlus) ||
-        (narrowBase != 0 && narrow.magic == pe::kPe32PlusMagic && !pe32Plus)) {
+    bool pe32Plus = false;
+    if (wideBase != Expected(file, 240, pe32Plus) || narrowBase != Expected(file, 224, pe32Plus) ||
+        pe::IsPE32Plus(file) != pe32Plus) {
         std::abort();
     }
     return 0;

@@ -9,10 +9,15 @@ constexpr std::uint32_t kNumberType = 4;  // REG_DWORD; any type but text gives 
 TEST(ExclusionList, ListsProgramsByFileNameWithTheirLevelsAndLooksThemUpInAnyCase)
 {
     ExclusionList list{{}, 5, 3, kProcessList};  // component default 5, process default 3
-    // Value name, type, data, whether it makes an entry.
-    const std::tuple<const wchar_t*, std::uint32_t, std::vector<std::uint8_t>, bool> values[] = {
+    struct Value {
+        const wchar_t* name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        bool added;  // whether it makes an entry
+    };
+    const Value values[] = {
         {L"C:\\Program Files\\App\\App.EXE", kNumberType, {0, 0, 0, 0}, true},
-        {L"tool.exe", kTextValueType, {'1', 0, 0, 0}, true},  // the list's default, not 1
+        {L"tool.exe", kRegistryTextType, {'1', 0, 0, 0}, true},  // the list's default, not 1
         {L"C:\\first\\dup.exe", kNumberType, {7, 0, 0, 0}, true},
         {L"DUP.EXE", kNumberType, {9, 0, 0, 0}, false},  // the first of two wins
         {L"binary.exe", 3, {2, 1, 0, 0}, true},  // REG_BINARY, little-endian
@@ -37,7 +42,7 @@ TEST(ExclusionList, ListsProgramsByFileNameWithTheirLevelsAndLooksThemUpInAnyCas
 
     // In the component list text takes the component default; before any load no level is set.
     ExclusionList components{{}, 5, 3, kComponentList};
-    ASSERT_TRUE(AddExclusionEntry(components, L"C:\\lib\\shared.dll", kTextValueType, {}));
+    ASSERT_TRUE(AddExclusionEntry(components, L"C:\\lib\\shared.dll", kRegistryTextType, {}));
     EXPECT_EQ(GetOptimizationLevel(components, L"shared.dll"), 5u);
     EXPECT_EQ(GetOptimizationLevel(ExclusionList{}, L"C:\\any.exe"), 0u);
 }

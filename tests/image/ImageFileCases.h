@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
 #include <vector>
 
 namespace image_test {
@@ -59,9 +58,14 @@ std::uint64_t ReadBase(pe::Bytes file, pe::DosHeader& dos, Optional& optional)
     return pe::ReadImageBase(file.size(), read, dos, header, optional);
 }
 
-// Name, bytes, what IsPE32Plus answers, and what the reader that it selects answers (0: both
-// readers answer 0).
-inline std::vector<std::tuple<const char*, Image, bool, std::uint64_t>> CraftedImages()
+struct CraftedImage {
+    const char* name;
+    Image bytes;
+    bool pe32Plus;       // what IsPE32Plus answers
+    std::uint64_t base;  // what the reader that it selects answers (0: both readers answer 0)
+};
+
+inline std::vector<CraftedImage> CraftedImages()
 {
     const Image plus = MakeImage(true, kBase64);
     const Image plain = MakeImage(false, 0x10000000);

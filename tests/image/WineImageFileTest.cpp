@@ -11,7 +11,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -49,8 +48,14 @@ TEST(WineImageFile, OpensMapsAndReadsOnlyDiskFilesThatAreNoPipes)
     const auto* loaded = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
     const auto* loadedHeaders = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
         loaded + reinterpret_cast<const IMAGE_DOS_HEADER*>(loaded)->e_lfanew);
-    // Path, map, opened, IsPE32Plus (only a view tells the width), base.
-    const std::tuple<std::wstring, bool, bool, bool, ULONGLONG> cases[] = {
+    struct Case {
+        std::wstring path;
+        bool map;
+        bool opened;
+        bool pe32Plus;  // only a view tells the width
+        ULONGLONG base;
+    };
+    const Case cases[] = {
         {plus, true, true, true, image_test::kBase64},
         {plus, false, true, false, image_test::kBase64},
         {empty, true, false, false, 0},  // an empty file cannot be mapped

@@ -1,7 +1,7 @@
 // The walk of the loader's module list over a process memory laid out here, where the byte at
-// each address is memory[address], at the offsets that every 64-bit Windows uses.
+// each address is memory[address], at the offsets that every 64-bit Windows uses; and which of
+// the modules discovery records.
 #include "image/ImageFileCases.h"
-#include "platform/LoaderLayout.h"
 #include "platform/Paths.h"
 #include "process/LoaderRecords.h"
 
@@ -65,4 +65,16 @@ TEST(LoaderRecords, GivesTheModulesInListOrderAsFarAsTheyCanBeRead)
     const Image none = Poked(circle, kPeb + loader::kPebLdr, std::uint64_t{0});
     EXPECT_TRUE(Walk(Poked(none, loader::kLdrInLoadOrderList, RecordAt(0))).empty());
     EXPECT_TRUE(Walk(Image(kPeb)).empty());
+}
+
+TEST(LoaderRecords, AModuleIsRecordedWhenItsFileWantsAnotherBaseEvenOneOfZero)
+{
+    const LoadedModule loaded{0x7FF800000000, 0x10000, L"C:\\x.dll"};
+    EXPECT_EQ(RelocatedBase(loaded, 0x180000000), 0x180000000u);
+    EXPECT_EQ(RelocatedBase(loaded, loaded.base), std::nullopt);
+    // A file without readable headers was replaced or damaged since it was loaded; one that
+    // cannot be opened has no base of its own to compare.
+    EXPECT_EQ(RelocatedBase(loaded, 0), 0u);
+    EXPECT_EQ(RelocatedBase(loaded, std::nullopt), std::nullopt);
+    EXPECT_EQ(RelocatedBase({loaded.base, 0, loaded.path}, 0x180000000), std::nullopt);
 }

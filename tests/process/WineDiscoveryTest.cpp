@@ -2,9 +2,8 @@
 // with the same preferred base, so that the loader relocates the second.
 #include "platform/Paths.h"
 #include "process/ProcessOpt.h"
-#include "service/ServiceModule.h"
 #include "victim/VictimProcess.h"
-#include "worker/ProcessSelection.h"
+#include "worker/SystemQueries.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +20,9 @@ class WineDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(victim.reported); }
 
-    CServiceModule module;
+    DiscoveryContext context;
     Victim victim;
-    CProcessOpt process;
+    CProcessOpt process{context};
 };
 
 TEST_F(WineDiscoveryTest, FindsExactlyTheRelocatedLibraryWithTheFirstAsItsOccupant)
@@ -79,7 +78,7 @@ TEST_F(WineDiscoveryTest, NamesADataFileMappedAtThePreferredBaseInDeviceForm)
 TEST_F(WineDiscoveryTest, ThrowsTheStopTextBeforeTheFirstModuleOnceStopped)
 {
     const os::UniqueHandle stop(::CreateEventW(nullptr, TRUE, TRUE, L"MRXThreadEvent"));
-    CProcessOpt stopped;
+    CProcessOpt stopped(context);
     ASSERT_TRUE(stopped.Open(victim.id));
     try {
         stopped.EnumerateModules();

@@ -3,14 +3,12 @@
 #include "process/Impersonate.h"
 #include "process/ModuleOpt.h"
 #include "process/ProcessOpt.h"
-#include "service/ServiceModule.h"
 #include "support/ImportPatch.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -57,11 +55,11 @@ const void* AsDouble(Proc proc)
 
 TEST(WineImpersonate, AProcessThatMayNotBeOpenedHasNoHandleNameUsageOrOwner)
 {
-    // Without a service module a warning would end the program: the failure must be silent.
     const ImportPatch denied("OpenProcess", AsDouble(&Denied<HANDLE, DWORD, BOOL, DWORD>));
-    CImpersonate owner;
+    const DiscoveryContext context;
+    CImpersonate owner(context.log);
     EXPECT_EQ(owner.Impersonate(::GetCurrentProcessId()), FALSE);
-    CProcessOpt process;
+    CProcessOpt process(context);
     EXPECT_FALSE(process.Open(::GetCurrentProcessId()));
     EXPECT_FALSE(process.processHandle);
     std::wstring untouched = L"before";
@@ -72,12 +70,17 @@ TEST(WineImpersonate, AProcessThatMayNotBeOpenedHasNoHandleNameUsageOrOwner)
 
 TEST(WineImpersonate, APathTheServiceCannotReachIsNamedByTheShareTheOwnerSees)
 {
-    const CServiceModule module;  // the warnings of a failed impersonation go through it
+    const DiscoveryContext context;
     const ImportPatch universal("WNetGetUniversalNameW", AsDouble(&UniversalNameDouble));
     const ImportPatch connection("WNetGetConnectionW", AsDouble(&ConnectionDouble));
-    // Path, whether the owner's token may be opened, the path stored. Without the token the
-    // path is stored as given and SetPath fails; the thread had a token of its own meanwhile.
-    const std::tuple<const wchar_t*, bool, const wchar_t*> cases[] = {
+    // Without the owner's token the path is stored as given and SetPath fails; the thread had a
+    // token of its own meanwhile.
+    struct Case {
+        const wchar_t* path;
+        bool tokenOpens;
+        const wchar_t* stored;
+    };
+    const Case cases[] = {
         {L"Q:\\lib\\tool.dll", true, L"\\\\files\\alice\\lib\\tool.dll"},
         {L"Y:\\lib\\tool.dll", true, L"\\\\archive\\old\\lib\\tool.dll"},
         {L"Q:\\lib\\tool.dll", false, L"Q:\\lib\\tool.dll"},
@@ -90,7 +93,7 @@ TEST(WineImpersonate, APathTheServiceCannotReachIsNamedByTheShareTheOwnerSees)
         if (!tokenOpens) {
             denied.emplace("OpenProcessToken", AsDouble(&Denied<BOOL, HANDLE, DWORD, PHANDLE>));
         }
-        CModuleOpt record;
+        CModuleOpt record(context);
         record.processId = ::GetCurrentProcessId();
         EXPECT_EQ(record.SetPath(path), tokenOpens) << path;
         EXPECT_EQ(record.GetPath(), stored);

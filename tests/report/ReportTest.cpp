@@ -28,7 +28,12 @@ TEST(Report, ReadsEveryWholeRecordAndFlagsATornTailAndUnterminatedTexts)
     File torn = large;
     torn.resize(large.size() + 7, 0xFF);
     const std::string invalid = "f: the record at offset 1111410 has an unterminated text";
-    const std::tuple<File, std::size_t, std::vector<std::string>> cases[] = {
+    struct Case {
+        File bytes;
+        std::size_t records;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
         {File(), 0, {}},
         {File(1589), 0, {"f: 1589 bytes after the last whole record, at offset 0"}},
         {large, 700, {invalid}},

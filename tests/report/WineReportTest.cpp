@@ -17,6 +17,7 @@ using namespace testing_support;
 
 TEST(WineReport, ReadsTheFileAWriterHoldsFromTheSettingSizesItsImagesAndNamesWhatIsMissing)
 {
+    const RemoveSettingsAtTheEnd cleanup;
     TempFiles temp;
     const os::UniqueFile writer(::CreateFileW(temp.Path(L"pending64.dat").c_str(),
                                               GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -37,7 +38,6 @@ TEST(WineReport, ReadsTheFileAWriterHoldsFromTheSettingSizesItsImagesAndNamesWha
                                    ", \"plannedBase\": \"0x0000000200000000\"}")));
     EXPECT_THAT(RunReportTool(L"\"" + temp.Path(L"none.dat") + L"\""),
                 Pair(2u, HasSubstr("none.dat: no such file")));
-    RemoveSettings();
 }
 
 }  // namespace

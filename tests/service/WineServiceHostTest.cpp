@@ -1,11 +1,9 @@
 // The service host's own machinery against the real calls: the switch scan over the real string
 // table, the stop event and the bounded stop of the threads, the waits that dispatch messages,
 // privileges, and what the event-log writer lets through.
-#include "service/Privileges.h"
+#include "process/Impersonate.h"
+#include "platform/Waits.h"
 #include "service/ServiceModule.h"
-#include "service/StopEvent.h"
-#include "service/ThreadShutdown.h"
-#include "service/Waits.h"
 
 #include "EventLogDouble.h"
 

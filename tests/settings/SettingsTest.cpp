@@ -1,7 +1,7 @@
 // The registry-data rule and the settings record, and both with the exclusion lists under a
 // reload on another thread.
 #include "image/ExclusionList.h"
-#include "settings/RawNumber.h"
+#include "platform/RegistryData.h"
 #include "settings/ServiceSettings.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Writing the service's settings as an administrator does, in the 32-bit view of the registry.
 #pragma once
 
-#include "platform/UniqueResource.h"
+#include "platform/Registry.h"
 
 #include <string>
 
@@ -9,30 +9,43 @@ namespace testing_support {
 
 inline constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Velmora\\MRX";
 inline constexpr const wchar_t* kProcessListKey = L"SOFTWARE\\Velmora\\MRX\\ProcessExclusionList";
+inline constexpr const wchar_t* kComponentListKey =
+    L"SOFTWARE\\Velmora\\MRX\\ComponentExclusionList";
 
-inline void SetSetting(const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
-                       DWORD bytes)
+inline os::UniqueKey CreateSettingsKey(const wchar_t* path)
 {
     os::UniqueKey key;
     ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
                       nullptr, key.put(), nullptr);
-    ::RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
+    return key;
+}
+
+inline void SetSetting(const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
+                       DWORD bytes)
+{
+    ::RegSetValueExW(CreateSettingsKey(path).get(), name, 0, type,
+                     static_cast<const BYTE*>(data), bytes);
 }
 
 inline void SetNumber(const wchar_t* path, const wchar_t* name, DWORD value)
 {
-    SetSetting(path, name, REG_DWORD, &value, sizeof value);
+    static_cast<void>(SetNumberValue(CreateSettingsKey(path).get(), name, value));
 }
 
 inline void SetText(const wchar_t* name, const std::wstring& text)
 {
-    SetSetting(kSettingsKey, name, REG_SZ, text.c_str(),
-               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    static_cast<void>(SetTextValue(CreateSettingsKey(kSettingsKey).get(), name, text));
 }
 
-inline void RemoveSettings()
-{
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Velmora");
-}
+// Removes every setting at the end of its scope, whatever the test wrote and however it ended.
+struct RemoveSettingsAtTheEnd {
+    RemoveSettingsAtTheEnd() = default;
+    RemoveSettingsAtTheEnd(const RemoveSettingsAtTheEnd&) = delete;
+    RemoveSettingsAtTheEnd& operator=(const RemoveSettingsAtTheEnd&) = delete;
+    ~RemoveSettingsAtTheEnd()
+    {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Velmora");
+    }
+};
 
 }  // namespace testing_support

@@ -2,11 +2,10 @@
 // of a run (injected with a double of the process snapshot's query) is survived by a replacement
 // that opens the repair-pending file again, records what is new and nothing twice.
 #include "image/RepairRecord.h"
-#include "service/ServiceModule.h"
-#include "service/StopEvent.h"
+#include "platform/Waits.h"
 #include "worker/Worker.h"
 
-#include "EventLogDouble.h"
+#include "ImportPatch.h"
 #include "RepairFileContents.h"
 #include "SettingsKey.h"
 #include "TempFiles.h"
@@ -16,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <process.h>
 #include <thread>
 
 namespace {
@@ -42,26 +43,64 @@ NTSTATUS WINAPI FaultingQuery(SYSTEM_INFORMATION_CLASS type, void* buffer, ULONG
     return g_realQuery(type, buffer, bytes, returned);
 }
 
+// The worker threads a test started, the first and its replacements, and the ids and strings of
+// what they logged.
+struct Workers {
+    explicit Workers(WorkerContext& context)
+    {
+        context.log = EventLog([this](WORD, DWORD id, std::span<const wchar_t* const> strings) {
+            const std::lock_guard hold(lock);
+            logged.emplace_back(id, std::vector<std::wstring>(strings.begin(), strings.end()));
+        });
+        context.startReplacement = [this, &context] {
+            const std::lock_guard hold(lock);
+            return threads.emplace_back(reinterpret_cast<HANDLE>(::_beginthreadex(
+                       nullptr, 0, WorkerThreadProc, &context, 0, nullptr))).valid();
+        };
+    }
+    ~Workers() { static_cast<void>(Ended()); }
+    // Whether the workers started so far, and those they started, ended within 5 s each.
+    bool Ended()
+    {
+        for (std::size_t index = 0;; ++index) {
+            std::unique_lock hold(lock);
+            if (index == threads.size()) {
+                return true;
+            }
+            const HANDLE thread = threads[index].get();
+            hold.unlock();
+            if (::WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
+                return false;
+            }
+        }
+    }
+
+    std::mutex lock;
+    std::vector<os::UniqueHandle> threads;
+    std::vector<std::pair<DWORD, std::vector<std::wstring>>> logged;
+};
+
 TEST(WineWorker, AReplacementAfterAFaultReopensTheFileAndRecordsNothingTwice)
 {
+    const RemoveSettingsAtTheEnd cleanup;
     TempFiles temp;
     const std::wstring configured = temp.Path(L"worker.dat");
     g_repairFile = temp.Path(L"worker64.dat");
-    SetNumber(kSettingsKey, L"MainLoopWait", 100);
-    SetNumber(kProcessListKey, L"vlm_victim.exe", 1);
     SetText(L"RepairPendingFile", configured);
     g_realQuery = reinterpret_cast<QueryProc>(reinterpret_cast<void (*)()>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
     const EntryPointPatch faulting("NtQuerySystemInformation",
                                    reinterpret_cast<const void*>(&FaultingQuery));
-    const EventLogDouble log;
-    CServiceModule module;
-    module.InitModule(nullptr);
-    ASSERT_TRUE(module.LoadSettings());
+    WorkerContext context;
+    context.settings = [] { return GateSettings{100, 100, 300000}; };
+    context.levelOf = [](std::wstring_view path) {
+        return path.ends_with(L"\\vlm_victim.exe") ? 1u : 0u;
+    };
     const os::UniqueHandle stop = CreateNamedEvent(kStopEventName);
     const VictimProcess victim;
     ASSERT_TRUE(victim.reported);
-    ASSERT_TRUE(module.StartWorker());
+    Workers workers(context);
+    ASSERT_TRUE(context.startReplacement());
 
     ASSERT_TRUE(WaitUntil([] { return g_faulted.load(); }, kRecordWait));
     // Only a replacement that could open the file again records the mapping victim's first library.
@@ -70,8 +109,7 @@ TEST(WineWorker, AReplacementAfterAFaultReopensTheFileAndRecordsNothingTwice)
         WaitUntil([] { return FileSize(g_repairFile) >= 2 * kRepairRecordBytes; }, kRecordWait);
     std::this_thread::sleep_for(500ms);  // a few more cycles, which must add nothing
     ::SetEvent(stop.get());
-    EXPECT_EQ(::WaitForSingleObject(module.BeginStop(), 5000), WAIT_OBJECT_0);
-    RemoveSettings();
+    EXPECT_TRUE(workers.Ended());
 
     ASSERT_TRUE(recorded);
     bool whole = false;
@@ -82,8 +120,8 @@ TEST(WineWorker, AReplacementAfterAFaultReopensTheFileAndRecordsNothingTwice)
     EXPECT_EQ(records[0].loadBase, victim.second);
     EXPECT_EQ(records[1].componentPath, Beside(L"vlm_victim_first.dll"));
     EXPECT_EQ(records[1].processPath, victim.path);
-    ASSERT_EQ(g_loggedEvents.size(), 1u);
-    const auto& [type, id, strings] = g_loggedEvents[0];
+    ASSERT_EQ(workers.logged.size(), 1u);
+    const auto& [id, strings] = workers.logged[0];
     EXPECT_EQ(id, kWorkerFailedEvent);
     ASSERT_EQ(strings.size(), 2u);
     EXPECT_EQ(strings[0].substr(0, 20), L"exception 0xC0000005");

@@ -1,9 +1,9 @@
 #include "image/ExclusionList.h"
 
+#include "platform/ByteFields.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -22,15 +22,6 @@ bool IsListed(const ExclusionList& list, const std::wstring& name)
                        [&](const ExclusionEntry& entry) { return entry.name == name; });
 }
 
-std::uint32_t LittleEndianLevel(std::span<const std::uint8_t> data)
-{
-    std::uint32_t level = 0;
-    for (std::size_t index = kLevelBytes; index-- > 0;) {
-        level = (level << 8) | data[index];
-    }
-    return level;
-}
-
 }  // namespace
 
 ExclusionList FreshListFrom(const ExclusionList& current)
@@ -46,11 +37,11 @@ bool AddExclusionEntry(ExclusionList& list, std::wstring_view valueName, std::ui
                        std::span<const std::uint8_t> data)
 {
     std::uint32_t level = DefaultLevelOf(list);
-    if (type != kTextValueType) {
+    if (type != kRegistryTextType) {
         if (data.size() != kLevelBytes) {
             return false;
         }
-        level = LittleEndianLevel(data);
+        level = *LoadField<std::uint32_t>(data, 0);
     }
     try {
         std::wstring name = UpperCased(FileNamePart(valueName));
@@ -99,10 +90,4 @@ ExclusionList ExclusionLists::Components() const
 {
     const std::lock_guard lock(lock_);
     return componentExclusions_;
-}
-
-ExclusionList ExclusionLists::Processes() const
-{
-    const std::lock_guard lock(lock_);
-    return processExclusions_;
 }

@@ -6,6 +6,8 @@
 // relocated components recorded, and the bit of value 2 also records the process's own image.
 #pragma once
 
+#include "platform/RegistryData.h"
+
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -17,9 +19,6 @@
 inline constexpr std::uint32_t kComponentList = 0;
 inline constexpr std::uint32_t kProcessList = 1;
 inline constexpr std::uint32_t kListNotLoaded = 0xFFFFFFFF;
-
-// The registry type whose entries take their list's default level (REG_SZ).
-inline constexpr std::uint32_t kTextValueType = 1;
 
 struct ExclusionEntry {
     std::wstring name;  // upper-case file name, no directory
@@ -41,9 +40,9 @@ struct ExclusionList {
 [[nodiscard]] ExclusionList FreshListFrom(const ExclusionList& current);
 
 // Adds the entry that one value of a list key stands for: named by the file-name part of
-// `valueName`, upper-cased; a value of kTextValueType takes the list's default level whatever
-// `data` holds, any other type its `data`, which must be exactly 4 bytes (little-endian) or the
-// value is no entry. Of two values naming the same file the first added wins. True when the
+// `valueName`, upper-cased; a text value (kRegistryTextType) takes the list's default level
+// whatever `data` holds, any other type its `data`, which must be exactly 4 bytes (little-endian)
+// or the value is no entry. Of two values naming the same file the first added wins. True when the
 // entry was added; a value dropped for want of memory gives false and leaves the list whole.
 bool AddExclusionEntry(ExclusionList& list, std::wstring_view valueName, std::uint32_t type,
                        std::span<const std::uint8_t> data);
@@ -64,9 +63,8 @@ public:
     void Replace(ExclusionList& components, ExclusionList& processes);
     // GetOptimizationLevel in the process list as of the last completed Replace.
     [[nodiscard]] std::uint32_t ProcessLevel(std::wstring_view imagePath) const;
-    // Copies of both lists as of the last completed Replace.
+    // A copy of the component list as of the last completed Replace.
     [[nodiscard]] ExclusionList Components() const;
-    [[nodiscard]] ExclusionList Processes() const;
 
 private:
     mutable std::mutex lock_;

@@ -1,36 +1,14 @@
 #include "image/ImageFile.h"
 
+#include "platform/FileAt.h"
 #include "platform/Paths.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Reads up to `into.size()` bytes at `offset`; the count read, 0 when the file cannot be read
-// there. A disk file delivers less only at its end, but a short read is never taken as complete.
-std::size_t ReadAt(HANDLE file, ULONGLONG offset, std::span<BYTE> into)
-{
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (offset > static_cast<ULONGLONG>(std::numeric_limits<LONGLONG>::max()) ||
-        ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) == FALSE) {
-        return 0;
-    }
-    std::size_t total = 0;
-    while (total < into.size()) {
-        DWORD done = 0;
-        const auto wanted = static_cast<DWORD>(into.size() - total);
-        if (::ReadFile(file, into.data() + total, wanted, &done, nullptr) == FALSE || done == 0) {
-            break;
-        }
-        total += std::min(done, wanted);
-    }
-    return total;
-}
 
 bool FileSize(HANDLE file, ULONGLONG& size)
 {
@@ -125,7 +103,7 @@ ULONGLONG CImageFile::ReadBase(Optional& optional)
     const HANDLE file = fileHandle.get();
     return pe::ReadImageBase(
         size, [file](std::uint64_t offset, std::span<std::uint8_t> into) {
-            return ReadAt(file, offset, into);
+            return ReadFileAt(file, offset, into);
         },
         dosHeader, fileHeader, optional);
 }

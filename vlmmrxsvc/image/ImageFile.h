@@ -15,11 +15,11 @@ public:
     CImageFile();  // empty, as by Reset
     // The PE32 ImageBase, zero-extended; 0 when no file is open, it is no PE image or it ends
     // inside the headers. Reads the headers with file reads and keeps copies of them.
-    virtual ULONGLONG ReadImageBase32();
+    ULONGLONG ReadImageBase32();
     // The PE32+ ImageBase, as ReadImageBase32. Once a PE32+ header has been read since the last
     // Reset, answers from the held copy without reading the file again.
-    virtual ULONGLONG ReadImageBase64();
-    virtual ~CImageFile();  // as Close
+    ULONGLONG ReadImageBase64();
+    ~CImageFile();  // as Close
 
     CImageFile(const CImageFile&) = delete;
     CImageFile& operator=(const CImageFile&) = delete;

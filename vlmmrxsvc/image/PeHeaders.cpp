@@ -1,21 +1,11 @@
 #include "image/PeHeaders.h"
 
+#include "platform/ByteFields.h"
+
 #include <algorithm>
-#include <cstring>
 
 namespace pe {
 namespace {
-
-// Copies a T from `offset` in `bytes`; false when it would run past the end.
-template <typename T>
-bool CopyAt(Bytes bytes, std::size_t offset, T& out)
-{
-    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) {
-        return false;
-    }
-    std::memcpy(&out, bytes.data() + offset, sizeof(T));
-    return true;
-}
 
 // The length of the optional header that `magic` announces; 0 for a Magic of neither width.
 std::size_t AnnouncedOptionalHeaderSize(std::uint16_t magic)
@@ -32,7 +22,15 @@ std::size_t AnnouncedOptionalHeaderSize(std::uint16_t magic)
 
 }  // namespace
 
-bool DecodeDosHeader(Bytes bytes, DosHeader& header) { return CopyAt(bytes, 0, header); }
+bool DecodeDosHeader(Bytes bytes, DosHeader& header)
+{
+    const std::optional<DosHeader> decoded = LoadField<DosHeader>(bytes, 0);
+    if (!decoded) {
+        return false;
+    }
+    header = *decoded;
+    return true;
+}
 
 bool HasDosMagic(const DosHeader& header) { return header.magic == kDosMagic; }
 
@@ -45,18 +43,22 @@ bool NtHeadersStartInside(const DosHeader& header, std::uint64_t fileSize)
 template <typename Optional>
 bool DecodeNtHeaders(Bytes bytes, FileHeader& fileHeader, Optional& optional)
 {
-    std::uint32_t signature = 0;
-    std::uint16_t magic = 0;
-    if (!CopyAt(bytes, 0, signature) || signature != kNtSignature ||
-        !CopyAt(bytes, kOptionalHeaderOffset, magic)) {
+    const auto signature = LoadField<std::uint32_t>(bytes, 0);
+    const auto magic = LoadField<std::uint16_t>(bytes, kOptionalHeaderOffset);
+    if (signature != kNtSignature || !magic) {
         return false;
     }
-    const std::size_t optionalSize = std::max(sizeof(Optional), AnnouncedOptionalHeaderSize(magic));
-    if (bytes.size() - kOptionalHeaderOffset < optionalSize) {
+    const std::size_t optionalSize =
+        std::max(sizeof(Optional), AnnouncedOptionalHeaderSize(*magic));
+    const auto decodedFile = LoadField<FileHeader>(bytes, kFileHeaderOffset);
+    const auto decodedOptional = LoadField<Optional>(bytes, kOptionalHeaderOffset);
+    if (!FitsAt(bytes.size(), kOptionalHeaderOffset, optionalSize) || !decodedFile ||
+        !decodedOptional) {
         return false;
     }
-    return CopyAt(bytes, kFileHeaderOffset, fileHeader) &&
-           CopyAt(bytes, kOptionalHeaderOffset, optional);
+    fileHeader = *decodedFile;
+    optional = *decodedOptional;
+    return true;
 }
 
 template bool DecodeNtHeaders<OptionalHeader32>(Bytes, FileHeader&, OptionalHeader32&);
@@ -109,8 +111,8 @@ bool IsPE32Plus(Bytes image)
         return false;
     }
     const Bytes ntHeaders = image.subspan(static_cast<std::size_t>(header.ntHeadersOffset));
-    OptionalHeader64 optional{};
-    return CopyAt(ntHeaders, kOptionalHeaderOffset, optional) && optional.magic == kPe32PlusMagic;
+    const auto optional = LoadField<OptionalHeader64>(ntHeaders, kOptionalHeaderOffset);
+    return optional && optional->magic == kPe32PlusMagic;
 }
 
 }  // namespace pe

@@ -5,16 +5,14 @@
 // the span it is given: a span that ends inside a header is a failure, never a longer read.
 #pragma once
 
-#include <bit>
+#include "platform/ByteFields.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 
 namespace pe {
-
-static_assert(std::endian::native == std::endian::little,
-              "headers are copied byte for byte from the little-endian file");
 
 inline constexpr std::uint16_t kDosMagic = 0x5A4D;            // "MZ"
 inline constexpr std::uint32_t kNtSignature = 0x00004550;    // "PE\0\0"
@@ -140,7 +138,7 @@ inline constexpr std::size_t kOptionalHeaderOffset = kFileHeaderOffset + sizeof(
 // The most that either reader needs from the start of the NT headers.
 inline constexpr std::size_t kLargestNtHeaders = kOptionalHeaderOffset + sizeof(OptionalHeader64);
 
-using Bytes = std::span<const std::uint8_t>;
+using Bytes = ByteSpan;
 
 // Copies the DOS header from the start of `bytes` into `header`. False, with `header` untouched,
 // when `bytes` is shorter than a DOS header; true otherwise, whatever the header holds.

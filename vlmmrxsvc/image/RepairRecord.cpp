@@ -1,5 +1,6 @@
 #include "image/RepairRecord.h"
 
+#include "platform/ByteFields.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 namespace {
 
 constexpr std::size_t kTextCharacters = kRepairTextUnits - 1;
-constexpr std::size_t kUnitBytes = 2;
-constexpr unsigned kBitsPerByte = 8;
 constexpr std::wstring_view kRepairFileSuffix = L"64";
 // Bytes read per call: a few records at first, doubling up to about a mebibyte, so that a small
 // file costs little and a large one takes few reads.
@@ -18,49 +17,22 @@ constexpr std::size_t kLargestRead = 660 * kRepairRecordBytes;
 
 std::uint64_t NumberAt(RepairRecordSpan bytes, std::size_t offset)
 {
-    std::uint64_t value = 0;
-    for (std::size_t index = sizeof value; index-- > 0;) {
-        value = (value << kBitsPerByte) | bytes[offset + index];
-    }
-    return value;
+    return *LoadField<std::uint64_t>(bytes, offset);  // every number lies inside the record
 }
 
-void PutNumber(RepairRecordBytes& bytes, std::size_t offset, std::uint64_t value)
-{
-    for (std::size_t index = 0; index < sizeof value; ++index) {
-        bytes[offset + index] = static_cast<std::uint8_t>(value >> (index * kBitsPerByte));
-    }
-}
-
-// The text of the field at `offset`; false when no terminator lies within the field.
+// The text of the field at `offset`, cut to 260 units as a reader that forces a terminator into
+// the field's last unit sees it; false when no terminator lies within the field.
 bool TextAt(RepairRecordSpan bytes, std::size_t offset, std::wstring& text)
 {
-    text.clear();
-    for (std::size_t unit = 0; unit < kRepairTextUnits; ++unit) {
-        const std::size_t at = offset + unit * kUnitBytes;
-        const auto value = static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << kBitsPerByte));
-        if (value == 0) {
-            return true;
-        }
-        if (unit < kTextCharacters) {
-            text.push_back(static_cast<wchar_t>(value));
-        }
-    }
-    return false;
+    bool terminated = false;
+    text = LoadUtf16(bytes.subspan(offset, kRepairTextBytes), &terminated);
+    text.resize(std::min(text.size(), kTextCharacters));
+    return terminated;
 }
 
 bool FitsField(std::wstring_view text)
 {
     return text.size() <= kTextCharacters && text.find(L'\0') == std::wstring_view::npos;
-}
-
-void PutText(RepairRecordBytes& bytes, std::size_t offset, std::wstring_view text)
-{
-    for (std::size_t unit = 0; unit < text.size(); ++unit) {
-        const auto value = static_cast<std::uint16_t>(text[unit]);
-        bytes[offset + unit * kUnitBytes] = static_cast<std::uint8_t>(value);
-        bytes[offset + unit * kUnitBytes + 1] = static_cast<std::uint8_t>(value >> kBitsPerByte);
-    }
 }
 
 }  // namespace
@@ -86,12 +58,13 @@ bool EncodeRepairRecord(std::uint64_t pagefileUsage, std::uint64_t loadBase,
         return false;
     }
     bytes.fill(0);
-    PutNumber(bytes, kPagefileUsageOffset, pagefileUsage);
-    PutNumber(bytes, kLoadBaseOffset, loadBase);
-    PutNumber(bytes, kPreferredBaseOffset, preferredBase);
-    PutText(bytes, kComponentPathOffset, componentPath);
-    PutText(bytes, kProcessPathOffset, processPath);
-    PutText(bytes, kOccupantPathOffset, occupantPath);
+    const std::span<std::uint8_t> record(bytes);
+    StoreField(record, kPagefileUsageOffset, pagefileUsage);
+    StoreField(record, kLoadBaseOffset, loadBase);
+    StoreField(record, kPreferredBaseOffset, preferredBase);
+    StoreUtf16(record.subspan(kComponentPathOffset, kRepairTextBytes), componentPath);
+    StoreUtf16(record.subspan(kProcessPathOffset, kRepairTextBytes), processPath);
+    StoreUtf16(record.subspan(kOccupantPathOffset, kRepairTextBytes), occupantPath);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "image/PeHeaders.h"
+#include "platform/ByteFields.h"
 
 #include <array>
 #include <cstddef>
@@ -15,7 +16,7 @@
 #include <string_view>
 
 inline constexpr std::size_t kRepairTextUnits = 261;  // 260 characters and a terminator
-inline constexpr std::size_t kRepairTextBytes = kRepairTextUnits * 2;
+inline constexpr std::size_t kRepairTextBytes = kRepairTextUnits * kUtf16UnitBytes;
 inline constexpr std::size_t kPagefileUsageOffset = 0;
 inline constexpr std::size_t kLoadBaseOffset = 8;
 inline constexpr std::size_t kPreferredBaseOffset = 16;
@@ -34,15 +35,7 @@ using RepairRecordBytes = std::array<std::uint8_t, kRepairRecordBytes>;
 using RepairRecordSpan = std::span<const std::uint8_t, kRepairRecordBytes>;
 
 // One record, its texts without their terminators.
-class RepairRecord {
-public:
-    RepairRecord() = default;
-    virtual ~RepairRecord() = default;
-    RepairRecord(const RepairRecord&) = default;
-    RepairRecord& operator=(const RepairRecord&) = default;
-    RepairRecord(RepairRecord&&) noexcept = default;
-    RepairRecord& operator=(RepairRecord&&) noexcept = default;
-
+struct RepairRecord {
     [[nodiscard]] bool IsProcessRecord() const { return loadBase == kProcessRecordMark; }
 
     // The process's committed private bytes; kProcessRecordMark in a process record.
@@ -76,11 +69,8 @@ public:
 using RepairRecordVisitor = std::function<void(std::uint64_t offset, RepairRecordSpan bytes)>;
 std::uint64_t ReadRepairRecords(const pe::ReadAt& read, const RepairRecordVisitor& visit);
 
-// The name of the registry value that holds the configured path of the repair-pending file.
-inline constexpr const wchar_t* kRepairPendingFileValue = L"RepairPendingFile";
-
-// The file the service uses for the configured "RepairPendingFile" value: "64" appended to the
-// file's base name, before its extension (C:\Data\pending.dat gives C:\Data\pending64.dat,
+// The file the service uses for the configured path of the repair-pending file: "64" appended to
+// the file's base name, before its extension (C:\Data\pending.dat gives C:\Data\pending64.dat,
 // C:\Data\pending gives C:\Data\pending64). Empty when `configured` is empty or the result would
 // not fit the platform's path buffers (260 characters and a terminator).
 [[nodiscard]] std::wstring RepairFilePath(std::wstring_view configured);

@@ -1,14 +1,12 @@
 #include "image/RepairStore.h"
 
 #include "platform/FileAt.h"
-#include "settings/SettingsKey.h"
 
 #include <new>
 #include <vector>
 
 namespace {
 
-constexpr DWORD kConfiguredPathBytes = 520;
 constexpr std::uint8_t kTornRecordFill = 0xFF;
 constexpr wchar_t kUnknownOccupant[] = L"?";
 
@@ -19,28 +17,11 @@ bool FileExists(const std::wstring& path)
 
 }  // namespace
 
-std::wstring ConfiguredRepairFile()
-{
-    os::UniqueKey key;
-    if (OpenSettingsKey(ServiceKeyPath(), kSettingsReadAccess, key) != ERROR_SUCCESS) {
-        return {};
-    }
-    // The value's type is not looked at: its bytes are taken as text up to the first terminator.
-    wchar_t configured[kConfiguredPathBytes / sizeof(wchar_t) + 1] = {};
-    DWORD bytes = kConfiguredPathBytes;
-    if (::RegQueryValueExW(key.get(), kRepairPendingFileValue, nullptr, nullptr,
-                           reinterpret_cast<BYTE*>(configured), &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
-    return RepairFilePath(configured);
-}
-
-HANDLE OpenRepairFile(RepairStore& store)
+HANDLE OpenRepairFile(RepairStore& store, const std::wstring& path)
 {
     if (store.IsOpen()) {
         return store.fileHandle.get();
     }
-    const std::wstring path = ConfiguredRepairFile();
     if (path.empty()) {
         return nullptr;
     }

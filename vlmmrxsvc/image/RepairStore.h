@@ -8,11 +8,11 @@
 #include "platform/UniqueResource.h"
 
 #include <cstdint>
+#include <string>
 
 class RepairStore {
 public:
     RepairStore() = default;
-    virtual ~RepairStore() = default;
     RepairStore(const RepairStore&) = delete;
     RepairStore& operator=(const RepairStore&) = delete;
 
@@ -28,15 +28,11 @@ public:
     std::uint64_t nextRecord = 0;
 };
 
-// The file the service uses (RepairFilePath of the "RepairPendingFile" value of the service key,
-// 32-bit view, read afresh on every call). Empty when there is no such value or it names no
-// usable path.
-[[nodiscard]] std::wstring ConfiguredRepairFile();
-
-// Opens or creates the file unless the store holds one: read and write access, read sharing only,
-// so that while the service holds it others may read it and nobody else may write it. Returns
-// the store's handle, null when there is no file (no value, or the file cannot be opened).
-HANDLE OpenRepairFile(RepairStore& store);
+// Opens or creates the file at `path` unless the store holds one: read and write access, read
+// sharing only, so that while the service holds it others may read it and nobody else may write
+// it. Returns the store's handle; null when there is no file (an empty `path`, or the file cannot
+// be opened), with the system's last error.
+HANDLE OpenRepairFile(RepairStore& store, const std::wstring& path);
 
 // Appends one record, written in one piece at the next record boundary; a file that ended inside
 // a record first gets the rest of that record filled with 0xFF bytes (never a byte that was in the

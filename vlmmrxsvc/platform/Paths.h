@@ -1,8 +1,10 @@
 // Paths as the service handles them, the same on Windows and natively: wide text (UTF-16 on
-// Windows), fixed path buffers, letter case, file names and the pipe rule.
+// Windows), fixed path buffers, letter case, file names, the pipe rule, and the joining of a
+// disconnected network drive's remembered share with the rest of a path on it.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,8 +12,12 @@
 // for the terminator. A path of this many characters or more is not examined.
 inline constexpr std::size_t kImagePathCharacters = 260;
 
-// Upper-cases `text` in place: on Windows with the system's own tables (CharUpperBuffW), so that
-// names compare as the system compares them; natively with the C library's towupper.
+// The capital of `c` by the simple upper-case mapping that the system's CharUpperBuffW applies
+// (the same table natively and on Windows, with no system call); `c` itself when it has none.
+[[nodiscard]] wchar_t UpperCaseOf(wchar_t c);
+
+// Upper-cases `text` in place, character by character with UpperCaseOf, so that names compare
+// as the system compares them.
 void UpperCase(std::wstring& text);
 
 // `text` upper-cased as UpperCase does it.
@@ -35,3 +41,14 @@ struct PathParts {
 // Whether `path`, cut to kImagePathCharacters, contains "\PIPE\" in any letter case: such a path
 // names a pipe and is never opened as an image nor recorded.
 [[nodiscard]] bool NamesPipe(std::wstring_view path);
+
+// Whether the parts fit the platform's path-splitting buffers (drive 2, directory 255, name and
+// extension 259 characters each).
+[[nodiscard]] bool FitsSplitBuffers(const PathParts& parts);
+
+// The share's remote name, a backslash unless the directory begins with one, then the directory,
+// name and extension of `parts`; nothing when the four lengths and 4 exceed `capacity`
+// characters, or the joined text and its terminator would not fit in them.
+[[nodiscard]] std::optional<std::wstring> JoinRememberedShare(std::wstring_view remoteName,
+                                                              const PathParts& parts,
+                                                              std::size_t capacity);

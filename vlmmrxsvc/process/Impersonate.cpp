@@ -1,11 +1,10 @@
 #include "process/Impersonate.h"
 
 #include "platform/EntryPoints.h"
+#include "platform/Paths.h"
 #include "platform/ResourceString.h"
-#include "process/ImpersonationWarning.h"
-#include "process/ShareNames.h"
+#include "process/ProcessOpt.h"
 #include "resources/StringTable.h"
-#include "service/ServiceModule.h"
 
 #include <atomic>
 #include <memory>
@@ -43,6 +42,26 @@ DWORD LastErrorOfMissingEntryPoint()
     return ERROR_PROC_NOT_FOUND;
 }
 
+// `pattern` (a string-table text) with each "%s" replaced by `user` and each "%d" by `error` in
+// decimal, as a signed number the way "%d" prints it. Not a printf format: the pattern is data.
+std::wstring FormatWarning(std::wstring_view pattern, std::wstring_view user, int error)
+{
+    std::wstring message;
+    for (std::size_t index = 0; index < pattern.size(); ++index) {
+        const std::wstring_view rest = pattern.substr(index);
+        if (rest.starts_with(L"%s")) {
+            message += user;
+            ++index;
+        } else if (rest.starts_with(L"%d")) {
+            message += std::to_wstring(error);
+            ++index;
+        } else {
+            message += pattern[index];
+        }
+    }
+    return message;
+}
+
 bool CopyText(std::wstring_view text, wchar_t* output, DWORD capacity)
 {
     if (text.size() >= capacity) {
@@ -74,7 +93,7 @@ bool NameOnRememberedShare(const wchar_t* path, wchar_t* output, DWORD capacity)
 
 }  // namespace
 
-CImpersonate::CImpersonate()
+CImpersonate::CImpersonate(const EventLog& log) : log_(log)
 {
     LookUpEntryPoints();
     wchar_t user[kUserNameCapacity] = {};
@@ -134,9 +153,9 @@ BOOL CImpersonate::Impersonate(DWORD processId)
 
 void CImpersonate::Report(DWORD eventId, UINT textId, DWORD error) const
 {
-    const std::wstring message = FormatImpersonationWarning(
-        LoadResourceString(textId), serviceUserName_, static_cast<int>(error));
-    Module().LogEvent(EVENTLOG_WARNING_TYPE, eventId, message.c_str());
+    const std::wstring message =
+        FormatWarning(LoadResourceString(textId), serviceUserName_, static_cast<int>(error));
+    log_.Write(EVENTLOG_WARNING_TYPE, eventId, {message.c_str()});
 }
 
 bool GetUniversalName(const wchar_t* path, wchar_t* output, DWORD capacity)
@@ -164,4 +183,36 @@ bool GetUniversalName(const wchar_t* path, wchar_t* output, DWORD capacity)
         return NameOnRememberedShare(path, output, capacity);
     }
     return false;
+}
+
+bool ConvertAsOwner(DWORD processId, const std::wstring& path, DWORD capacity,
+                    const EventLog& log, std::optional<std::wstring>& universal)
+{
+    universal.reset();
+    CImpersonate owner(log);
+    if (owner.Impersonate(processId) == FALSE) {
+        return false;
+    }
+    if (IsDevicePath(path)) {
+        return true;
+    }
+    const std::unique_ptr<wchar_t[]> output(new (std::nothrow) wchar_t[capacity]);
+    if (output != nullptr && GetUniversalName(path.c_str(), output.get(), capacity)) {
+        universal.emplace(output.get());
+    }
+    return true;
+}
+
+bool SetPrivilege(HANDLE token, const wchar_t* privilege, bool enable)
+{
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    // An unknown name leaves the LUID zero, which the adjustment then refuses.
+    ::LookupPrivilegeValueW(nullptr, privilege, &privileges.Privileges[0].Luid);
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+
+    ::SetLastError(ERROR_SUCCESS);
+    ::AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+    // The call succeeds even when it could not assign the privilege; only the last error tells.
+    return ::GetLastError() == ERROR_SUCCESS;
 }

@@ -1,24 +1,19 @@
 #include "process/LoaderRecords.h"
 
-#include "platform/LoaderLayout.h"
+#include "platform/ByteFields.h"
 #include "platform/Paths.h"
 
 #include <array>
-#include <cstring>
 #include <new>
 
 namespace {
-
-constexpr std::size_t kUnitBytes = 2;  // names are UTF-16
 
 using Record = std::array<std::uint8_t, loader::kEntryBytes>;
 
 template <typename T>
 T Field(const Record& record, std::size_t offset)
 {
-    T value{};
-    std::memcpy(&value, record.data() + offset, sizeof value);
-    return value;
+    return *LoadField<T>(record, offset);  // every field lies inside the record
 }
 
 bool ReadNumber(const ReadMemory& read, std::uint64_t address, std::uint64_t& value)
@@ -27,28 +22,24 @@ bool ReadNumber(const ReadMemory& read, std::uint64_t address, std::uint64_t& va
     if (!read(address, bytes)) {
         return false;
     }
-    std::memcpy(&value, bytes.data(), sizeof value);
+    value = *LoadField<std::uint64_t>(bytes, 0);
     return true;
 }
 
 std::wstring ReadName(const ReadMemory& read, const Record& record)
 {
-    const std::size_t units = Field<std::uint16_t>(record, loader::kEntryFullDllName) / kUnitBytes;
+    const std::size_t units =
+        Field<std::uint16_t>(record, loader::kEntryFullDllName) / kUtf16UnitBytes;
     if (units >= kImagePathCharacters) {
         return {};
     }
-    std::array<std::uint8_t, kImagePathCharacters * kUnitBytes> bytes{};
-    if (!read(Field<std::uint64_t>(record, loader::kEntryFullDllNameBuffer),
-              std::span(bytes).first(units * kUnitBytes))) {
+    std::array<std::uint8_t, kImagePathCharacters * kUtf16UnitBytes> bytes{};
+    const std::span<std::uint8_t> name = std::span(bytes).first(units * kUtf16UnitBytes);
+    if (!read(Field<std::uint64_t>(record, loader::kEntryFullDllNameBuffer), name)) {
         return {};
     }
-    std::wstring name(units, L'\0');
-    for (std::size_t index = 0; index < units; ++index) {
-        std::uint16_t unit = 0;
-        std::memcpy(&unit, bytes.data() + index * kUnitBytes, sizeof unit);
-        name[index] = static_cast<wchar_t>(unit);
-    }
-    return name;
+    // The loader's names are counted, not terminated: a unit of 0 in one ends it early.
+    return LoadUtf16(name);
 }
 
 }  // namespace
@@ -79,4 +70,13 @@ std::vector<LoadedModule> ReadLoaderList(std::uint64_t pebAddress, const ReadMem
         // The modules read so far are examined.
     }
     return modules;
+}
+
+std::optional<std::uint64_t> RelocatedBase(const LoadedModule& module,
+                                           std::optional<std::uint64_t> fileBase)
+{
+    if (!fileBase || module.size == 0 || *fileBase == module.base) {
+        return std::nullopt;
+    }
+    return fileBase;
 }

@@ -1,17 +1,31 @@
 // Module discovery: which modules of a process the loader did not place at the preferred base
 // written in their files.
 #include "image/ImageFile.h"
+#include "platform/EntryPoints.h"
 #include "platform/Paths.h"
-#include "process/LoadedModules.h"
+#include "platform/Waits.h"
 #include "process/ProcessOpt.h"
-#include "service/StopEvent.h"
-#include "service/Waits.h"
 
 #include <optional>
 
 namespace {
 
 constexpr DWORD kProbeFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// The address of the process's environment block; 0 when it cannot be queried.
+std::uint64_t FindEnvironmentBlock(HANDLE process)
+{
+    const auto query = FindEntryPoint<decltype(&::NtQueryInformationProcess)>(
+        kNtdll, "NtQueryInformationProcess");
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG returned = 0;
+    if (query == nullptr ||
+        query(process, static_cast<PROCESSINFOCLASS>(loader::kProcessBasicInformation), &basic,
+              sizeof basic, &returned) != 0) {
+        return 0;
+    }
+    return reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress);
+}
 
 // Opens nothing but the file's metadata: named pipes, devices and other files that are not on a
 // disk are never examined.
@@ -22,11 +36,9 @@ bool IsDiskFile(const wchar_t* path)
     return probe && ::GetFileType(probe.get()) == FILE_TYPE_DISK;
 }
 
-// The ImageBase in the file's PE headers, 0 when the headers give none (the file was replaced or
-// damaged since it was loaded: it is recorded with preferred base 0, which tells the reader of
-// the records as much); nothing when the file cannot be opened and mapped, so that a module is
-// never compared with a base that is not its own.
-std::optional<ULONGLONG> ReadPreferredBase(CImageFile& image, const wchar_t* path)
+// The ImageBase in the file's PE headers, 0 when the headers give none; nothing when the file
+// cannot be opened and mapped (what each means for the module: RelocatedBase).
+std::optional<std::uint64_t> ReadPreferredBase(CImageFile& image, const wchar_t* path)
 {
     if (!image.Open(path, true)) {
         return std::nullopt;
@@ -38,9 +50,23 @@ std::optional<ULONGLONG> ReadPreferredBase(CImageFile& image, const wchar_t* pat
 
 }  // namespace
 
+std::vector<LoadedModule> ReadLoadedModules(HANDLE process)
+{
+    const std::uint64_t peb = FindEnvironmentBlock(process);
+    if (peb == 0) {
+        return {};
+    }
+    return ReadLoaderList(peb, [process](std::uint64_t address, std::span<std::uint8_t> into) {
+        SIZE_T read = 0;
+        return ::ReadProcessMemory(process, reinterpret_cast<const void*>(address), into.data(),
+                                   into.size(), &read) != FALSE &&
+               read == into.size();
+    });
+}
+
 void CProcessOpt::WaitBeforeModule() const
 {
-    if (StopSignalledWithin(stopEvent.get(), moduleWaitMs_)) {
+    if (StopSignalledWithin(stopEvent.get(), context_.moduleWaitMs)) {
         throw kStopEventName;
     }
 }
@@ -50,16 +76,15 @@ void CProcessOpt::ExamineModule(const LoadedModule& module)
     // A path of kImagePathCharacters or more, or one that could not be read, is left empty. The
     // path comes from the process's own memory, which the process can forge: one that names a
     // pipe is passed over before any file call, the probe included.
-    if (module.size == 0 || module.path.empty() || NamesPipe(module.path) ||
-        !IsDiskFile(module.path.c_str())) {
+    if (module.path.empty() || NamesPipe(module.path) || !IsDiskFile(module.path.c_str())) {
         return;
     }
-    // A file that cannot be read has no preferred base of its own to compare.
-    const std::optional<ULONGLONG> preferredBase = ReadPreferredBase(image_, module.path.c_str());
-    if (!preferredBase || *preferredBase == module.base) {
+    const std::optional<std::uint64_t> preferredBase =
+        RelocatedBase(module, ReadPreferredBase(image_, module.path.c_str()));
+    if (!preferredBase) {
         return;
     }
-    auto record = std::make_unique<CModuleOpt>();
+    auto record = std::make_unique<CModuleOpt>(context_);
     record->processId = processId;
     record->loadBase = module.base;
     record->preferredBase = *preferredBase;

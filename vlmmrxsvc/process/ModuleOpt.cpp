@@ -1,7 +1,7 @@
 #include "process/ModuleOpt.h"
 
-#include "process/ProcessPaths.h"
-#include "service/ServiceModule.h"
+#include "process/Impersonate.h"
+#include "process/ProcessOpt.h"
 
 #include <optional>
 
@@ -19,7 +19,7 @@ bool CModuleOpt::SetPath(const wchar_t* text)
     }
     // A device path is impersonated for all the same, and only that failure is reported.
     std::optional<std::wstring> universal;
-    if (!ConvertAsOwner(processId, path, kModuleUniversalNameCapacity, universal)) {
+    if (!ConvertAsOwner(processId, path, kModuleUniversalNameCapacity, context_.log, universal)) {
         return false;
     }
     if (universal) {
@@ -53,7 +53,7 @@ std::wstring CModuleOpt::GetOccupantName(HANDLE process)
     if (!occupantName.empty()) {
         return occupantName;
     }
-    const std::wstring unknown = Module().unknownName;
+    const std::wstring& unknown = context_.unknownName;
     occupantName = QueryOccupant(process, preferredBase);
     if (occupantName.empty()) {
         occupantName = unknown;
@@ -64,7 +64,8 @@ std::wstring CModuleOpt::GetOccupantName(HANDLE process)
         return occupantName;
     }
     std::optional<std::wstring> universal;
-    if (!ConvertAsOwner(processId, occupantName, kModuleUniversalNameCapacity, universal)) {
+    if (!ConvertAsOwner(processId, occupantName, kModuleUniversalNameCapacity, context_.log,
+                        universal)) {
         return unknown;
     }
     if (universal) {

@@ -1,11 +1,10 @@
 #include "process/ProcessOpt.h"
 
+#include "platform/Waits.h"
 #include "process/Impersonate.h"
-#include "process/ProcessPaths.h"
-#include "service/StopEvent.h"
 
-CProcessOpt::CProcessOpt(DWORD moduleWaitMs)
-    : stopEvent(OpenStopEvent()), moduleWaitMs_(moduleWaitMs)
+CProcessOpt::CProcessOpt(const DiscoveryContext& context)
+    : stopEvent(OpenStopEvent()), context_(context)
 {
 }
 
@@ -54,7 +53,8 @@ bool CProcessOpt::GetName(std::wstring& output)
 void CProcessOpt::ResolveUniversalName(std::wstring& path) const
 {
     std::optional<std::wstring> universal;
-    if (ConvertAsOwner(processId, path, kProcessUniversalNameCapacity, universal) && universal) {
+    if (ConvertAsOwner(processId, path, kProcessUniversalNameCapacity, context_.log, universal) &&
+        universal) {
         path = *universal;
     }
 }
@@ -68,3 +68,18 @@ ULONGLONG CProcessOpt::GetPagefileUsage() const
     ::GetProcessMemoryInfo(processHandle.get(), &counters, sizeof counters);
     return counters.PagefileUsage;  // still 0 when the query failed
 }
+
+DWORD QueryModuleFileName(HANDLE process, HMODULE module, PathBuffer& buffer)
+{
+    const DWORD result = ::GetModuleFileNameExW(process, module, buffer.data(),
+                                                static_cast<DWORD>(buffer.size()));
+    buffer.back() = L'\0';
+    return result;
+}
+
+bool IsReachable(const wchar_t* path)
+{
+    return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDevicePath(const std::wstring& path) { return !path.empty() && path.front() == L'\\'; }

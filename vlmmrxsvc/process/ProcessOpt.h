@@ -1,29 +1,52 @@
 // The record of one process while the worker examines it: its handle, its executable's path,
-// the service's stop event, and the records of its relocated modules.
+// the service's stop event, and the records of its relocated modules; and paths as the
+// process-status calls report them.
 #pragma once
 
 #include "image/ImageFile.h"
+#include "platform/Paths.h"
 #include "platform/UniqueResource.h"
-#include "process/LoadedModules.h"
+#include "process/LoaderRecords.h"
 #include "process/ModuleOpt.h"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+using PathBuffer = std::array<wchar_t, kImagePathCharacters + 1>;
+
+// GetModuleFileNameExW of `module` (null: the process's main executable) into `buffer`, which
+// always ends with a terminator afterwards. It is asked with room for the whole buffer, so that a
+// name of kImagePathCharacters characters or more gives a result of at least
+// kImagePathCharacters whatever the platform's rule for cutting names. The call's result: 0 on
+// failure.
+DWORD QueryModuleFileName(HANDLE process, HMODULE module, PathBuffer& buffer);
+
+// Whether `path` is reachable under the identity the thread acts as.
+[[nodiscard]] bool IsReachable(const wchar_t* path);
+
+// Whether `path` is a device or universal path (it begins with a backslash): as reachable as it
+// gets, never converted.
+[[nodiscard]] bool IsDevicePath(const std::wstring& path);
+
 // Capacity, in characters, of a converted executable path.
 inline constexpr DWORD kProcessUniversalNameCapacity = 522;
-// How long discovery waits on the stop event before each module, which paces it.
-inline constexpr DWORD kModuleWaitMs = 100;
+
+// The process's modules in load order (ReadLoaderList), read from its memory: the list that the
+// process-status calls give, read once where those calls walk it again for every answer.
+// `process` needs query-information and memory-read rights. Empty when the process's memory
+// cannot be read (it is starting or has ended).
+[[nodiscard]] std::vector<LoadedModule> ReadLoadedModules(HANDLE process);
 
 class CProcessOpt {
 public:
     // Opens the record's own handle to the stop event; without the event the record is built all
-    // the same, and discovery then neither paces itself nor can be stopped. `moduleWaitMs` is
-    // the wait before each module; only a benchmark of discovery asks for less than kModuleWaitMs.
-    explicit CProcessOpt(DWORD moduleWaitMs = kModuleWaitMs);
+    // the same, and discovery then neither paces itself nor can be stopped. `context` (the event
+    // log, the unknown-name text, the pacing) must outlive the record and its module records.
+    explicit CProcessOpt(const DiscoveryContext& context);
     // Closes the process handle, destroys every module record, closes the stop event.
-    virtual ~CProcessOpt();
+    ~CProcessOpt();
     CProcessOpt(const CProcessOpt&) = delete;
     CProcessOpt& operator=(const CProcessOpt&) = delete;
 
@@ -62,7 +85,7 @@ private:
     void ExamineModule(const LoadedModule& module);
     std::vector<CModuleOpt*> ModuleRecords() const;
 
-    DWORD moduleWaitMs_;
+    const DiscoveryContext& context_;
     // The file of the module being examined, opened and closed for each module. Held here rather
     // than on discovery's stack so that a run abandoned at a fault (reading a mapped file that
     // shrank) still releases it with the record.

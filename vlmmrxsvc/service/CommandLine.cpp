@@ -1,50 +1,39 @@
 #include "service/ServiceModule.h"
 
+#include "platform/ResourceString.h"
 #include "resources/StringTable.h"
 
-#include <cwchar>
+#include <string>
 
 namespace {
 
-constexpr int kWordCapacity = 32;
-
+// The switch characters and words, from the string table.
 struct SwitchWords {
-    wchar_t characters[kWordCapacity] = {};
-    wchar_t unregServer[kWordCapacity] = {};
-    wchar_t regServer[kWordCapacity] = {};
-    wchar_t service[kWordCapacity] = {};
+    std::wstring characters = LoadResourceString(IDS_SWITCH_CHARACTERS);
+    std::wstring unregServer = LoadResourceString(IDS_SWITCH_UNREGSERVER);
+    std::wstring regServer = LoadResourceString(IDS_SWITCH_REGSERVER);
+    std::wstring service = LoadResourceString(IDS_SWITCH_SERVICE);
 };
-
-SwitchWords LoadSwitchWords()
-{
-    SwitchWords words;
-    const HINSTANCE executable = ::GetModuleHandleW(nullptr);
-    ::LoadStringW(executable, IDS_SWITCH_CHARACTERS, words.characters, kWordCapacity);
-    ::LoadStringW(executable, IDS_SWITCH_UNREGSERVER, words.unregServer, kWordCapacity);
-    ::LoadStringW(executable, IDS_SWITCH_REGSERVER, words.regServer, kWordCapacity);
-    ::LoadStringW(executable, IDS_SWITCH_SERVICE, words.service, kWordCapacity);
-    return words;
-}
 
 }  // namespace
 
 CommandLineSwitch CServiceModule::ParseCommandLine(const wchar_t* commandLine) const
 {
-    const SwitchWords words = LoadSwitchWords();
+    const SwitchWords words;
     for (const wchar_t* cursor = commandLine; *cursor != L'\0'; cursor = ::CharNextW(cursor)) {
-        if (std::wcschr(words.characters, *cursor) == nullptr) {
+        if (words.characters.find(*cursor) == std::wstring::npos) {
             continue;
         }
         // The whole rest of the line is the token, so a switch counts only at the very end; a
         // dash inside the program path starts a token too and simply matches nothing.
         const wchar_t* token = ::CharNextW(cursor);
-        if (::lstrcmpiW(token, words.unregServer) == 0) {
+        if (::lstrcmpiW(token, words.unregServer.c_str()) == 0) {
             return CommandLineSwitch::UnregServer;
         }
-        if (::lstrcmpiW(token, words.regServer) == 0) {
+        if (::lstrcmpiW(token, words.regServer.c_str()) == 0) {
             return CommandLineSwitch::RegServer;
         }
-        if (::lstrcmpiW(token, words.service) == 0) {
+        if (::lstrcmpiW(token, words.service.c_str()) == 0) {
             return CommandLineSwitch::Service;
         }
     }
@@ -60,7 +49,8 @@ DWORD CServiceModule::Start()
     }
     isService = marked;
     if (isService != FALSE) {
-        const SERVICE_TABLE_ENTRYW table[] = {{serviceName, ServiceMain}, {nullptr, nullptr}};
+        const SERVICE_TABLE_ENTRYW table[] = {{serviceName.data(), ServiceMain},
+                                               {nullptr, nullptr}};
         // Fails when the process was not started by the service control manager.
         if (!::StartServiceCtrlDispatcherW(table)) {
             isService = FALSE;

@@ -2,6 +2,8 @@
 #include "service/ServiceModule.h"
 
 #include "platform/EntryPoints.h"
+#include "platform/Registry.h"
+#include "platform/ResourceString.h"
 #include "resources/StringTable.h"
 
 #include <cwchar>
@@ -14,7 +16,6 @@ constexpr DWORD kManagerOpenFailedEvent = 0xC0000005;
 constexpr DWORD kCreateFailedEvent = 0x8000000B;
 constexpr DWORD kUninstallEvent = 0;
 
-constexpr const wchar_t* kManagerOpenFailedText = L"Uninstall: Couldn't open the service manager.";
 constexpr const wchar_t* kServiceOpenFailedText =
     L"Uninstall: Couldn't open the Velmora Virtual Memory Optimization service.";
 constexpr const wchar_t* kDeleteFailedFormat =
@@ -24,7 +25,6 @@ constexpr std::size_t kMessageCapacity = 256;
 
 constexpr std::size_t kPathCapacity = 260;
 constexpr std::size_t kQuotedPathCapacity = 262;
-constexpr std::size_t kDescriptionCapacity = 260;
 
 // A list of names, each terminated, ended by an empty name.
 constexpr wchar_t kDependencies[] = L"RPCSS\0";
@@ -47,17 +47,25 @@ void QuotedExecutablePath(wchar_t (&quoted)[kQuotedPathCapacity])
     std::swprintf(quoted, std::size(quoted), L"\"%ls\"", path);
 }
 
-[[nodiscard]] LSTATUS SetText(HKEY key, const wchar_t* name, const wchar_t* text)
-{
-    const auto bytes = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
-    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
-}
-
 // Looked up at run time so that the executable does not depend on it; null when the system
 // lacks it.
 decltype(&::ChangeServiceConfig2W) FindChangeServiceConfig2W()
 {
     return FindEntryPoint<decltype(&::ChangeServiceConfig2W)>(kAdvapi, "ChangeServiceConfig2W");
+}
+
+// The service manager, for installing and removing the service; empty, with the last error, when
+// it cannot be opened.
+os::UniqueServiceHandle OpenServiceManager()
+{
+    return os::UniqueServiceHandle(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+// The installed test: the service of `name` can be opened to query its configuration.
+bool ServiceExists(SC_HANDLE manager, const std::wstring& name)
+{
+    return static_cast<bool>(
+        os::UniqueServiceHandle(::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_CONFIG)));
 }
 
 }  // namespace
@@ -79,35 +87,22 @@ void CServiceModule::ReportInstallErrorCode(DWORD eventId, DWORD error) const
     ReportInstallError(eventId, decimal);
 }
 
-bool CServiceModule::IsInstalled() const
-{
-    const os::UniqueServiceHandle manager(
-        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-        return false;
-    }
-    const os::UniqueServiceHandle service(
-        ::OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
-    return static_cast<bool>(service);
-}
-
 bool CServiceModule::Install()
 {
-    if (IsInstalled()) {
-        return true;
-    }
-    const os::UniqueServiceHandle manager(
-        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const os::UniqueServiceHandle manager = OpenServiceManager();
     if (!manager) {
         ReportInstallErrorCode(kManagerOpenFailedEvent, ::GetLastError());
         return false;
     }
+    if (ServiceExists(manager.get(), serviceName)) {
+        return true;
+    }
     wchar_t binaryPath[kQuotedPathCapacity] = {};
     QuotedExecutablePath(binaryPath);
     const os::UniqueServiceHandle service(::CreateServiceW(
-        manager.get(), serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, kDependencies,
-        nullptr, nullptr));
+        manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr,
+        nullptr, kDependencies, nullptr, nullptr));
     if (!service) {
         ReportInstallErrorCode(kCreateFailedEvent, ::GetLastError());
         return false;
@@ -117,17 +112,13 @@ bool CServiceModule::Install()
 
 bool CServiceModule::Uninstall()
 {
-    if (!IsInstalled()) {
+    // A manager that cannot be opened shows no service to remove.
+    const os::UniqueServiceHandle manager = OpenServiceManager();
+    if (!manager || !ServiceExists(manager.get(), serviceName)) {
         return true;
     }
-    const os::UniqueServiceHandle manager(
-        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-        ReportInstallError(kUninstallEvent, kManagerOpenFailedText);
-        return false;
-    }
     os::UniqueServiceHandle service(
-        ::OpenServiceW(manager.get(), serviceName, kUninstallAccess));
+        ::OpenServiceW(manager.get(), serviceName.c_str(), kUninstallAccess));
     if (!service) {
         ReportInstallError(kUninstallEvent, kServiceOpenFailedText);
         return false;
@@ -157,13 +148,11 @@ void CServiceModule::ConfigureService() const
     const os::UniqueServiceHandle manager(
         ::OpenSCManagerW(nullptr, nullptr, kGenericAccess | SC_MANAGER_ALL_ACCESS));
     const os::UniqueServiceHandle service(
-        ::OpenServiceW(manager.get(), serviceName, kGenericAccess | SERVICE_ALL_ACCESS));
+        ::OpenServiceW(manager.get(), serviceName.c_str(), kGenericAccess | SERVICE_ALL_ACCESS));
     const os::UniqueServiceLock lock(::LockServiceDatabase(manager.get()));
 
-    wchar_t text[kDescriptionCapacity] = {};
-    ::LoadStringW(::GetModuleHandleW(nullptr), IDS_SERVICE_DESCRIPTION, text,
-                  static_cast<int>(std::size(text)));
-    SERVICE_DESCRIPTIONW description{text};
+    std::wstring text = LoadResourceString(IDS_SERVICE_DESCRIPTION);
+    SERVICE_DESCRIPTIONW description{text.data()};
     changeConfig(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
 
     SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
@@ -185,8 +174,8 @@ LSTATUS CServiceModule::RegisterAppIdValues(BOOL asService)
     ::RegDeleteValueW(appId.get(), kLocalServiceValue);
     if (asService != FALSE) {
         // Not looked at, as the removal above: a key just opened for writing takes values.
-        static_cast<void>(SetText(appId.get(), kLocalServiceValue, kLocalServiceName));
-        static_cast<void>(SetText(appId.get(), kServiceParametersValue, kServiceParameters));
+        static_cast<void>(SetTextValue(appId.get(), kLocalServiceValue, kLocalServiceName));
+        static_cast<void>(SetTextValue(appId.get(), kServiceParametersValue, kServiceParameters));
         static_cast<void>(Install());  // a failure is in the event log
         ConfigureService();
     }

@@ -3,12 +3,12 @@
 // holds, and the type library embedded in the executable.
 #include "service/ServiceModule.h"
 
+#include "platform/Registry.h"
 #include "resources/ResourceIds.h"
 
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <cwchar>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -49,6 +49,10 @@ constexpr IID kRegistrarInterface = {
     0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
 
 constexpr const wchar_t* kScriptType = L"REGISTRY";
+
+// {273EEBCE-BBFB-4E37-A725-C029D70B671E}
+constexpr GUID kTypeLibraryId = {
+    0x273EEBCE, 0xBBFB, 0x4E37, {0xA7, 0x25, 0xC0, 0x29, 0xD7, 0x0B, 0x67, 0x1E}};
 
 constexpr WORD kTypeLibraryMajor = 1;
 constexpr WORD kTypeLibraryMinor = 0;
@@ -123,7 +127,7 @@ HRESULT RegisterOwnTypeLibrary()
     return ::RegisterTypeLib(library.get(), executable.text, nullptr);
 }
 
-std::wstring EventSourceKey(const wchar_t* serviceName)
+std::wstring EventSourceKey(const std::wstring& serviceName)
 {
     return std::wstring(kApplicationSources) + serviceName;
 }
@@ -141,16 +145,12 @@ LSTATUS CServiceModule::RegisterEventMessages() const
     }
     // Expandable, as the Event Viewer expects of a message file's path.
     const ExecutablePath executable;
-    const auto pathBytes = static_cast<DWORD>((std::wcslen(executable.text) + 1) * sizeof(wchar_t));
-    const LSTATUS file = ::RegSetValueExW(source.get(), kMessageFileValue, 0, REG_EXPAND_SZ,
-                                          reinterpret_cast<const BYTE*>(executable.text),
-                                          pathBytes);
+    const LSTATUS file =
+        SetTextValue(source.get(), kMessageFileValue, executable.text, REG_EXPAND_SZ);
     if (file != ERROR_SUCCESS) {
         return file;
     }
-    return ::RegSetValueExW(source.get(), kTypesSupportedValue, 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&kTypesSupported),
-                            sizeof kTypesSupported);
+    return SetNumberValue(source.get(), kTypesSupportedValue, kTypesSupported);
 }
 
 LSTATUS CServiceModule::RemoveEventMessages() const
@@ -188,7 +188,7 @@ HRESULT CServiceModule::UnregisterServer()
     static_cast<void>(UpdateRegistryFromScript(false));
     static_cast<void>(Uninstall());
     static_cast<void>(RemoveEventMessages());
-    static_cast<void>(::UnRegisterTypeLib(TypeLibraryId(), kTypeLibraryMajor, kTypeLibraryMinor,
+    static_cast<void>(::UnRegisterTypeLib(kTypeLibraryId, kTypeLibraryMajor, kTypeLibraryMinor,
                                           kTypeLibraryLocale, kTypeLibrarySystem));
     return S_OK;
 }

@@ -1,10 +1,9 @@
 // What the service does between the dispatcher's call of ServiceMain and SERVICE_STOPPED.
 #include "service/ServiceModule.h"
 
+#include "platform/Waits.h"
 #include "service/DriverControl.h"
-#include "service/StopEvent.h"
-#include "service/ThreadShutdown.h"
-#include "worker/WorkerThreads.h"
+#include "settings/SettingsLoader.h"
 
 #include <process.h>
 
@@ -20,10 +19,10 @@ void CreateMessageQueue()
     ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 }
 
-HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), unsigned flags)
+HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), void* context, unsigned flags)
 {
     return reinterpret_cast<HANDLE>(
-        ::_beginthreadex(nullptr, 0, procedure, nullptr, flags, nullptr));
+        ::_beginthreadex(nullptr, 0, procedure, context, flags, nullptr));
 }
 
 // Empties the service's working set once it has started, then restores the limits it had.
@@ -39,7 +38,47 @@ void TrimWorkingSet()
     }
 }
 
+// STILL_ACTIVE while the thread runs. A thread that was never created, or whose exit code cannot
+// be read any more, has nothing left to wait for and counts as ended.
+DWORD ExitCodeOf(HANDLE thread)
+{
+    DWORD exitCode = 0;
+    if (thread == nullptr || !::GetExitCodeThread(thread, &exitCode)) {
+        return 0;
+    }
+    return exitCode;
+}
+
+// Only a thread that is still running is terminated: Wine overwrites the exit code of a thread
+// that has already ended, where Windows leaves it alone.
+void TerminateIfRunning(HANDLE thread)
+{
+    if (ExitCodeOf(thread) == STILL_ACTIVE) {
+        ::TerminateThread(thread, 0);
+    }
+}
+
 }  // namespace
+
+void StopThreads(HANDLE stopEvent, HANDLE worker, HANDLE watcher,
+                 const std::function<void()>& reportStopPending)
+{
+    ::SetEvent(stopEvent);
+    DWORD workerExit = STILL_ACTIVE;
+    DWORD watcherExit = STILL_ACTIVE;
+    const DWORD signalledAt = ::GetTickCount();
+    while (workerExit == STILL_ACTIVE || watcherExit == STILL_ACTIVE) {
+        reportStopPending();
+        ::Sleep(kThreadStopPollMs);
+        // Unsigned subtraction keeps the elapsed time right across the tick count's wrap.
+        if (::GetTickCount() - signalledAt > kThreadStopGraceMs) {
+            TerminateIfRunning(worker);
+            TerminateIfRunning(watcher);
+        }
+        workerExit = ExitCodeOf(worker);
+        watcherExit = ExitCodeOf(watcher);
+    }
+}
 
 bool CServiceModule::StartWorker()
 {
@@ -47,7 +86,7 @@ bool CServiceModule::StartWorker()
     if (stopping_) {
         return false;
     }
-    os::UniqueHandle worker(BeginThread(WorkerThreadProc, CREATE_SUSPENDED));
+    os::UniqueHandle worker(BeginThread(WorkerThreadProc, &workerContext_, CREATE_SUSPENDED));
     if (!worker) {
         return false;
     }
@@ -72,7 +111,7 @@ void WINAPI CServiceModule::ServiceMain(DWORD, wchar_t**)
     // The control handler can run as soon as it is registered; it posts the stop to threadId.
     CreateMessageQueue();
     module.threadId = ::GetCurrentThreadId();
-    module.statusHandle = ::RegisterServiceCtrlHandlerW(module.serviceName, Handler);
+    module.statusHandle = ::RegisterServiceCtrlHandlerW(module.serviceName.c_str(), Handler);
     if (module.statusHandle == nullptr) {
         return;
     }
@@ -129,7 +168,7 @@ void CServiceModule::Run()
     if (stopEvent) {
         ::ResetEvent(stopEvent.get());
     }
-    os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, 0));
+    os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, &watcherContext_, 0));
     static_cast<void>(StartWorker());
     TrimWorkingSet();
 
@@ -149,4 +188,30 @@ void CServiceModule::Run()
     watcher.reset();
     ReportStatus(SERVICE_STOP_PENDING);
     static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SERVICE_STOP));
+}
+
+bool CServiceModule::LoadSettings()
+{
+    if (!::LoadSettings(settings, exclusionLists, platform.systemOptimizationLevel)) {
+        return false;
+    }
+    ::Sleep(kSettingsSettleMs);
+    // The driver is optional: the service runs the same whether or not it took the code.
+    static_cast<void>(SendDriverControl(IOCTL_ALTSTR_SETTINGS_LOADED));
+    return true;
+}
+
+bool CServiceModule::SendDriverControl(DWORD code)
+{
+    // Opened afresh for each code and closed at once: no handle keeps the driver busy between
+    // codes.
+    const os::UniqueFile device(::CreateFileW(kStreamDriverDevice, GENERIC_READ | GENERIC_WRITE, 0,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                              nullptr));
+    if (!device) {
+        return false;
+    }
+    DWORD returned = 0;
+    return ::DeviceIoControl(device.get(), code, nullptr, 0, nullptr, 0, &returned, nullptr) !=
+           FALSE;
 }

@@ -1,32 +1,18 @@
 #include "service/ServiceModule.h"
 
+#include "platform/Registry.h"
+#include "platform/ResourceString.h"
 #include "resources/StringTable.h"
-#include "service/ServiceMarker.h"
 
 #include <cstdio>
-#include <span>
 #include <cstdlib>
-#include <string>
 
 namespace {
 
 CServiceModule* g_module = nullptr;
 
-// {273EEBCE-BBFB-4E37-A725-C029D70B671E}
-constexpr GUID kTypeLibraryId = {
-    0x273EEBCE, 0xBBFB, 0x4E37, {0xA7, 0x25, 0xC0, 0x29, 0xD7, 0x0B, 0x67, 0x1E}};
-
 constexpr DWORD kMinimumMajorVersion = 5;
-constexpr DWORD kMarkerCapacity = 260;  // characters
-
-static_assert(kMarkerTextType == REG_SZ && kMarkerExpandableTextType == REG_EXPAND_SZ);
-
-// LoadStringW into a fixed buffer of the module.
-template <std::size_t Capacity>
-void LoadName(UINT id, WCHAR (&buffer)[Capacity])
-{
-    ::LoadStringW(::GetModuleHandleW(nullptr), id, buffer, static_cast<int>(Capacity));
-}
+constexpr std::size_t kMarkerBytes = 260 * sizeof(wchar_t);
 
 }  // namespace
 
@@ -63,20 +49,10 @@ CServiceModule& Module()
     return *g_module;
 }
 
-LONG CServiceModule::Unlock()
-{
-    const LONG remaining = CComServerModule::Unlock();
-    if (remaining == 0 && isService == FALSE) {
-        ::PostThreadMessageW(threadId, WM_QUIT, 0, 0);
-    }
-    return remaining;
-}
-
 void CServiceModule::InitModule(HINSTANCE)
 {
-    SetTypeLibraryId(kTypeLibraryId);
     isService = TRUE;
-    LoadName(IDS_SERVICE_NAME, serviceName);
+    serviceName = LoadResourceString(IDS_SERVICE_NAME);
 
     statusHandle = nullptr;
     status = SERVICE_STATUS{};
@@ -85,8 +61,32 @@ void CServiceModule::InitModule(HINSTANCE)
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
 
     // Opened in every mode, so that the registration switches can report their failures too.
-    eventSource.reset(::RegisterEventSourceW(nullptr, serviceName));
-    LoadName(IDS_UNKNOWN_NAME, unknownName);
+    eventSource.reset(::RegisterEventSourceW(nullptr, serviceName.c_str()));
+    unknownName = LoadResourceString(IDS_UNKNOWN_NAME);
+
+    workerContext_.log = EventLogWriter();
+    workerContext_.discovery = {EventLogWriter(), unknownName};
+    workerContext_.settings = [this] {
+        return GateSettings{settings.MainLoopWait.load(), settings.VMThreshold.load(),
+                            settings.VMInactiveTime.load()};
+    };
+    workerContext_.levelOf = [this](std::wstring_view imagePath) {
+        return exclusionLists.ProcessLevel(imagePath);
+    };
+    workerContext_.startReplacement = [this] { return StartWorker(); };
+    watcherContext_.log = EventLogWriter();
+    // A key that went away leaves the settings as they were; the watcher's next arming tells.
+    watcherContext_.reload = [this] { static_cast<void>(LoadSettings()); };
+}
+
+EventLog CServiceModule::EventLogWriter() const
+{
+    return EventLog([this](WORD type, DWORD eventId, std::span<const wchar_t* const> strings) {
+        const auto at = [&strings](std::size_t index) {
+            return index < strings.size() ? strings[index] : nullptr;
+        };
+        LogEvent(type, eventId, at(0), at(1), at(2));
+    });
 }
 
 void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
@@ -108,22 +108,14 @@ void CServiceModule::LogEvent(WORD type, DWORD eventId, const wchar_t* first,
     ::ReportEventW(eventSource.get(), type, 0, eventId, nullptr, count, 0, strings, nullptr);
 }
 
-void CServiceModule::ReportError(const wchar_t* operation, DWORD error) const
-{
-    // An error entry, so that it reaches the log: the watcher gives up on such a failure, and
-    // the settings then stay as last loaded until the service restarts.
-    const std::wstring code = std::to_wstring(error);
-    LogEvent(EVENTLOG_ERROR_TYPE, kRegistryWatchFailedEvent, operation, code.c_str());
-}
-
 LSTATUS OpenAppIdKey(REGSAM access, os::UniqueKey& appId)
 {
     os::UniqueKey appIds;
-    const LSTATUS result = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, kAppIdKey, 0, access, appIds.put());
+    const LSTATUS result = OpenRegistryKey(HKEY_CLASSES_ROOT, kAppIdKey, access, appIds);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    return ::RegOpenKeyExW(appIds.get(), kAppId, 0, access, appId.put());
+    return OpenRegistryKey(appIds.get(), kAppId, access, appId);
 }
 
 LSTATUS ReadServiceMarker(BOOL& marked)
@@ -133,12 +125,9 @@ LSTATUS ReadServiceMarker(BOOL& marked)
     if (opened != ERROR_SUCCESS) {
         return opened;
     }
-    BYTE marker[kMarkerCapacity * sizeof(wchar_t)] = {};
-    DWORD type = REG_NONE;
-    DWORD bytes = sizeof marker;
-    const bool read = ::RegQueryValueExW(appId.get(), kLocalServiceValue, nullptr, &type, marker,
-                                         &bytes) == ERROR_SUCCESS;
-    marked = read && IsValidServiceMarker(type, std::span<const std::uint8_t>(marker, bytes))
+    RegistryValue marker;
+    marked = QueryValue(appId.get(), kLocalServiceValue, kMarkerBytes, marker) == ERROR_SUCCESS &&
+                     IsTerminatedText(marker.type, marker.data)
                  ? TRUE
                  : FALSE;
     return ERROR_SUCCESS;

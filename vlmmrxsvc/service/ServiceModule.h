@@ -1,24 +1,29 @@
-// The service module: the one process-wide object of the service host.
+// The service module: the one process-wide object of the service host, at the top of the service.
+// It owns the settings, the exclusion lists and the event source, and hands the rooms below it
+// what they need (WorkerContext, RegistryWatcherContext); nothing below includes this header.
 //
-// Exactly one instance exists at a time; every thread reaches it through `Module()`. In the
-// executable it is a static object, constructed before `wWinMain` runs and destroyed at exit.
+// Exactly one instance exists at a time; the service's own callbacks reach it through `Module()`.
+// In the executable it is a static object, constructed before `wWinMain` runs and destroyed at
+// exit.
 #pragma once
 
 #include "image/ExclusionList.h"
 #include "platform/UniqueResource.h"
-#include "service/ComServerModule.h"
 #include "settings/ServiceSettings.h"
+#include "worker/RegistryWatcher.h"
+#include "worker/Worker.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 // Facts about the machine, and the system-wide optimisation level from the settings.
 class CPlatform {
 public:
     CPlatform();  // asks the platform for its version, once
-    virtual ~CPlatform() = default;
 
     BOOL osVersion5OrLater = FALSE;  // Windows NT 5.0 or later: description and recovery actions
     // "DefaultSystemOptimizationLevel" as last read; written by each settings load.
@@ -28,19 +33,28 @@ public:
 // What the command line asks for. Only a switch that ends the command line counts.
 enum class CommandLineSwitch { None, UnregServer, RegServer, Service };
 
-class CServiceModule final : public CComServerModule {
+// How long the threads get after the stop signal before they are terminated.
+inline constexpr DWORD kThreadStopGraceMs = 1000;
+// Pause between two looks at the threads, each preceded by a stop-pending report.
+inline constexpr DWORD kThreadStopPollMs = 50;
+// The pause between rebuilding the exclusion lists and telling the driver about it.
+inline constexpr DWORD kSettingsSettleMs = 1000;
+
+// Signals `stopEvent` and waits until `worker` and `watcher` have ended, calling
+// `reportStopPending` before every look. A thread still running kThreadStopGraceMs after the
+// signal is terminated with exit code 0. A null thread handle counts as a thread that has ended.
+void StopThreads(HANDLE stopEvent, HANDLE worker, HANDLE watcher,
+                 const std::function<void()>& reportStopPending);
+
+class CServiceModule final {
 public:
-    static constexpr std::size_t kNameCapacity = 260;
     // The exit code of a service whose settings key could not be opened.
     static constexpr DWORD kSettingsNotLoaded = 0x80040150;
-    // The event-log entry for a failure of the registry watcher: the operation and the error.
-    static constexpr DWORD kRegistryWatchFailedEvent = 0xC0000010;
 
     CServiceModule();
-    ~CServiceModule() override;
-
-    // Posts WM_QUIT to the run loop when the last lock goes and the process is no service.
-    LONG Unlock() override;
+    ~CServiceModule();
+    CServiceModule(const CServiceModule&) = delete;
+    CServiceModule& operator=(const CServiceModule&) = delete;
 
     // Loads the names, prepares the service status and opens the event source.
     void InitModule(HINSTANCE instance);
@@ -66,13 +80,12 @@ public:
     // Deletes that key. Returns RegDeleteKeyW's result (ERROR_FILE_NOT_FOUND when there was none).
     [[nodiscard]] LSTATUS RemoveEventMessages() const;
 
-    // The installed test: the service of `serviceName` can be opened to query its configuration.
-    [[nodiscard]] bool IsInstalled() const;
     // Creates the service unless it is installed; true when it exists afterwards. A failure goes
     // to the event log.
     [[nodiscard]] bool Install();
     // Sends the stop control (without waiting) and deletes the service; true when no service of
-    // that name exists afterwards, or it is marked for deletion. A failure goes to the event log.
+    // that name exists afterwards, it is marked for deletion, or the service control manager
+    // cannot be opened to look. A failure goes to the event log.
     [[nodiscard]] bool Uninstall();
     // The part of RegisterServer between the registry script and the type library: deletes
     // "LocalService" and, with `asService`, writes it and "ServiceParameters", installs the
@@ -93,23 +106,14 @@ public:
     void LogEvent(WORD type, DWORD eventId, const wchar_t* first = nullptr,
                   const wchar_t* second = nullptr, const wchar_t* third = nullptr) const;
 
-    // Reads the settings from the service key (32-bit view) into `settings`, each value whole and
-    // converted or, when it cannot be read, its default; rebuilds both exclusion lists aside and
-    // swaps them in at once; reads "DefaultSystemOptimizationLevel" into the platform record when
-    // it can; pauses kSettingsSettleMs and tells the stream driver. False, with nothing touched and
-    // no code sent, only when the service key cannot be opened.
+    // Reads the settings and both exclusion lists (LoadSettings of SettingsLoader.h), then pauses
+    // kSettingsSettleMs and tells the stream driver. False, with nothing touched and no code
+    // sent, only when the service key cannot be opened.
     [[nodiscard]] bool LoadSettings();
 
     // Sends one buffer-less control code to the stream driver's device, opened for this code
     // alone. True when the driver completed it; false when there is no driver or it refused.
     [[nodiscard]] bool SendDriverControl(DWORD code);
-
-    // Records a failure of the registry watcher: `operation` names the call, `error` its result.
-    void ReportError(const wchar_t* operation, DWORD error) const;
-
-    // The level of the program at `imagePath` in the process exclusion list, as of the last
-    // completed load. Safe on any thread while the lists are reloaded.
-    [[nodiscard]] std::uint32_t ProcessOptimizationLevel(std::wstring_view imagePath) const;
 
     // Starts a worker thread: created suspended, given above-normal priority, then resumed; it
     // becomes the worker the stop waits for. False, starting nothing, once the stop has begun or
@@ -123,8 +127,8 @@ public:
     // The process and component exclusion lists, both replaced whole by LoadSettings.
     ExclusionLists exclusionLists;
     CPlatform platform;
-    WCHAR serviceName[kNameCapacity] = {};
-    WCHAR unknownName[kNameCapacity] = {};
+    std::wstring serviceName;  // string 140
+    std::wstring unknownName;  // string 110, "?"
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS status = {};
     // Written by the service thread, read by the control handler on the dispatcher's thread.
@@ -134,23 +138,29 @@ public:
     os::UniqueEventSource eventSource;
 
 private:
-    std::mutex workerLock_;
-    os::UniqueHandle worker_;         // the worker the stop waits for
-    os::UniqueHandle retiredWorker_;  // the failed worker that started it, on its way out
-    bool stopping_ = false;
-
+    // The event log as the rooms below write to it: LogEvent.
+    [[nodiscard]] EventLog EventLogWriter() const;
     // An installation error with one string, written when the event source is open.
     void ReportInstallError(DWORD eventId, const wchar_t* text) const;
     // The same with `error` in decimal as its string.
     void ReportInstallErrorCode(DWORD eventId, DWORD error) const;
+
+    // What the worker and the watcher are handed; built by InitModule, kept for the process.
+    WorkerContext workerContext_;
+    RegistryWatcherContext watcherContext_;
+
+    std::mutex workerLock_;
+    os::UniqueHandle worker_;         // the worker the stop waits for
+    os::UniqueHandle retiredWorker_;  // the failed worker that started it, on its way out
+    bool stopping_ = false;
 };
 
 // The one instance. Valid from its construction to its destruction.
 CServiceModule& Module();
 
 // Opens HKEY_CLASSES_ROOT\AppID and the service's AppID key and reports in `marked` whether a
-// valid "LocalService" value is there. Returns the registry error of a failed open (and leaves
-// `marked` alone), else ERROR_SUCCESS.
+// valid "LocalService" value is there (IsTerminatedText). Returns the registry error of a failed
+// open (and leaves `marked` alone), else ERROR_SUCCESS.
 LSTATUS ReadServiceMarker(BOOL& marked);
 
 // Opens HKEY_CLASSES_ROOT\AppID and, below it, the service's AppID key with `access` (the same

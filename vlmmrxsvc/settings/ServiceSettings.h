@@ -1,4 +1,4 @@
-// The service's settings record, read from the service key by CServiceModule::LoadSettings.
+// The service's settings record, read from the service key by LoadSettings (SettingsLoader.h).
 #pragma once
 
 #include <atomic>
@@ -24,9 +24,6 @@ inline constexpr std::uint32_t kDefaultVMThresholdPercent = 95;
 inline constexpr std::uint32_t kDefaultVMInactiveTimeMs = 300000;  // 5 minutes
 inline constexpr std::uint32_t kDefaultWatchThresholdBytes = 0x10000;  // 64 KB
 inline constexpr std::uint32_t kDefaultWorkingSet = 1;
-
-// The pause between rebuilding the exclusion lists and telling the driver about it.
-inline constexpr std::uint32_t kSettingsSettleMs = 1000;
 
 // Reads one value by name into `value` by the raw-number rule; false, `value` untouched, when it
 // is absent or cannot be read.

@@ -1,32 +1,20 @@
 #include "worker/ProcessSnapshot.h"
 
-#include <cstring>
+#include "platform/ByteFields.h"
+
 #include <new>
-
-namespace {
-
-constexpr std::size_t kIdentifierEnd = kSnapshotProcessIdOffset + sizeof(std::uint64_t);
-
-template <typename T>
-T FieldAt(std::span<const std::uint8_t> bytes, std::size_t offset)
-{
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-}  // namespace
 
 std::vector<std::uint32_t> SnapshotProcessIds(std::span<const std::uint8_t> snapshot)
 {
     std::vector<std::uint32_t> ids;
-    std::size_t offset = 0;
-    while (snapshot.size() >= kIdentifierEnd && offset <= snapshot.size() - kIdentifierEnd) {
+    for (std::size_t offset = 0; offset < snapshot.size();) {
         const auto record = snapshot.subspan(offset);
-        // The low 32 bits of the handle-sized identifier.
-        ids.push_back(static_cast<std::uint32_t>(
-            FieldAt<std::uint64_t>(record, kSnapshotProcessIdOffset)));
-        const auto next = FieldAt<std::uint32_t>(record, kSnapshotNextEntryOffset);
+        const auto id = LoadField<std::uint64_t>(record, kSnapshotProcessIdOffset);
+        if (!id) {
+            break;
+        }
+        ids.push_back(static_cast<std::uint32_t>(*id));  // the low 32 bits of the handle-sized id
+        const auto next = *LoadField<std::uint32_t>(record, kSnapshotNextEntryOffset);
         if (next == 0) {
             break;
         }

@@ -54,7 +54,6 @@ public:
     [[nodiscard]] std::span<const std::uint8_t> Records() const;
     // Frees the buffer; the size it had is kept for the next Take.
     void Release() { buffer_.reset(); }
-    [[nodiscard]] std::uint32_t BufferBytes() const { return bufferBytes_; }
 
 private:
     std::unique_ptr<std::uint8_t[]> buffer_;

@@ -1,10 +1,10 @@
 #include "worker/RegistryWatcher.h"
 
-#include "service/ServiceModule.h"
-#include "service/StopEvent.h"
-#include "service/Waits.h"
-#include "settings/SettingsKey.h"
-#include "worker/WorkerThreads.h"
+#include "platform/Registry.h"
+#include "platform/Waits.h"
+#include "settings/SettingsLoader.h"
+
+#include <string>
 
 namespace {
 
@@ -37,12 +37,20 @@ bool PauseAfterFailedWait(HANDLE stopEvent)
     return result == WAIT_OBJECT_0;
 }
 
+// The watcher gives up on such a failure, and the settings then stay as last loaded until the
+// service restarts: an error entry, so that it reaches the log.
+void ReportFailure(const EventLog& log, const wchar_t* operation, DWORD error)
+{
+    const std::wstring code = std::to_wstring(error);
+    log.Write(EVENTLOG_ERROR_TYPE, kRegistryWatchFailedEvent, {operation, code.c_str()});
+}
+
 // One pass after another: arm on a fresh event, wait for a change or the stop, reload at most
 // once. Each pass arms the notification twice on its event (RegFindFirstChange, then
 // RegFindNextChange): both armings signal the same event, so the second costs nothing and leaves
 // no change unseen. A change made while a reload runs is seen by the next arming only if it
 // comes after it.
-void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
+void WatchUntilStopped(const RegistryWatcherContext& context, const RegistryChangeWatch& watch,
                        HANDLE stopEvent)
 {
     os::UniqueHandle change;
@@ -50,18 +58,18 @@ void WatchUntilStopped(CServiceModule& module, const RegistryChangeWatch& watch,
         change.reset();
         change = RegFindFirstChange(watch);
         if (!change) {
-            module.ReportError(L"RegFindFirstChange()", ::GetLastError());
+            ReportFailure(context.log, L"RegFindFirstChange()", ::GetLastError());
             return;
         }
         if (!RegFindNextChange(change.get(), watch)) {
-            module.ReportError(L"RegFindNextChange()", ::GetLastError());
+            ReportFailure(context.log, L"RegFindNextChange()", ::GetLastError());
             return;
         }
         const HANDLE handles[] = {change.get(), stopEvent};
         switch (WaitWithMessagePump(2, handles, INFINITE)) {
         case kChangeSignalled:
             // A key that went away leaves the settings as they were; the next arming tells.
-            static_cast<void>(module.LoadSettings());
+            context.reload();
             break;
         case kStopSignalled:
             running = false;
@@ -92,22 +100,23 @@ bool RegFindNextChange(HANDLE event, const RegistryChangeWatch& watch)
     return ::ResetEvent(event) != FALSE && Arm(watch, event);
 }
 
-unsigned WINAPI RegistryWatchThreadProc(void*)
+unsigned WINAPI RegistryWatchThreadProc(void* context)
 {
-    CServiceModule& module = Module();
+    const auto& watcher = *static_cast<const RegistryWatcherContext*>(context);
     os::UniqueKey key;
-    const LSTATUS opened = OpenSettingsKey(ServiceKeyPath(), kSettingsWatchAccess, key);
+    const LSTATUS opened =
+        OpenRegistryKey(HKEY_LOCAL_MACHINE, ServiceKeyPath(), kSettingsWatchAccess, key);
     if (opened != ERROR_SUCCESS) {
-        module.ReportError(L"RegOpenKeyEx()", static_cast<DWORD>(opened));
+        ReportFailure(watcher.log, L"RegOpenKeyEx()", static_cast<DWORD>(opened));
         return static_cast<unsigned>(opened);
     }
     // Without the stop event the watcher could only be ended by force: it gives up at once.
     const os::UniqueHandle stopEvent = OpenStopEvent();
     if (!stopEvent) {
         const DWORD error = ::GetLastError();
-        module.ReportError(L"OpenEvent()", error);
+        ReportFailure(watcher.log, L"OpenEvent()", error);
         return error;
     }
-    WatchUntilStopped(module, {key.get(), TRUE, kWatchedChanges}, stopEvent.get());
+    WatchUntilStopped(watcher, {key.get(), TRUE, kWatchedChanges}, stopEvent.get());
     return 0;
 }

@@ -1,14 +1,9 @@
 #include "worker/Worker.h"
 
-#include "service/Privileges.h"
-#include "service/ServiceModule.h"
-#include "service/StopEvent.h"
-#include "service/Waits.h"
+#include "platform/Waits.h"
+#include "process/Impersonate.h"
+#include "settings/SettingsLoader.h"
 #include "worker/FaultGuard.h"
-#include "worker/MemoryLoad.h"
-#include "worker/ProcessSelection.h"
-#include "worker/ResourceGate.h"
-#include "worker/WorkerThreads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,8 +18,6 @@ constexpr DWORD kRepairEventWaitMs = 180000;
 constexpr DWORD kRepairEventSignalled = WAIT_OBJECT_0;
 constexpr DWORD kStopDuringRepairWait = WAIT_OBJECT_0 + 1;
 constexpr std::uint32_t kRecordProcessImage = 2;  // the level bit that asks for a process record
-constexpr DWORD kFirstReplacementPauseMs = 1000;
-constexpr DWORD kLongestReplacementPauseMs = 300000;
 constexpr DWORD kMsPerSecond = 1000;
 constexpr std::size_t kFaultTextCapacity = 64;
 
@@ -46,7 +39,7 @@ void EnableWorkerPrivileges()
 
 // Waits for the party that reads the repair-pending file, when its event exists, before the
 // file is loaded. False when the stop came first.
-bool WaitForRepairEvent(HANDLE stopEvent)
+bool WaitForRepairEvent(const EventLog& log, HANDLE stopEvent)
 {
     const std::wstring name = std::wstring(L"Global\\") + kRepairEventName;
     const os::UniqueHandle repairEvent(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
@@ -58,8 +51,7 @@ bool WaitForRepairEvent(HANDLE stopEvent)
     const DWORD result = WaitWithMessagePump(2, handles, kRepairEventWaitMs);
     if (result == WAIT_FAILED) {
         const std::wstring error = std::to_wstring(::GetLastError());
-        Module().LogEvent(EVENTLOG_WARNING_TYPE, kRepairWaitFailedEvent, kRepairEventName,
-                          error.c_str());
+        log.Write(EVENTLOG_WARNING_TYPE, kRepairWaitFailedEvent, {kRepairEventName, error.c_str()});
     }
     return result != kStopDuringRepairWait;
 }
@@ -68,21 +60,9 @@ bool WaitForRepairEvent(HANDLE stopEvent)
 // file configured while the service runs is loaded before anything is appended to it.
 void OpenAndLoadRepairFile(WorkerState& state)
 {
-    if (!state.store.IsOpen() && OpenRepairFile(state.store) != nullptr) {
+    if (!state.store.IsOpen() && OpenRepairFile(state.store, ConfiguredRepairFile()) != nullptr) {
         static_cast<void>(LoadRepairRecords(state.store, state.known));
     }
-}
-
-GateSettings CurrentGateSettings()
-{
-    const ServiceSettings& settings = Module().settings;
-    return {settings.MainLoopWait.load(), settings.VMThreshold.load(),
-            settings.VMInactiveTime.load()};
-}
-
-std::uint32_t LevelOf(std::wstring_view imagePath)
-{
-    return Module().ProcessOptimizationLevel(imagePath);
 }
 
 // The stop was seen: the run closes its own handle to the stop event.
@@ -122,9 +102,10 @@ void RecordProcess(WorkerState& state, const std::wstring& processPath)
     static_cast<void>(state.known.AddProcess(processPath));
 }
 
-Visit VisitProcess(os::UniqueHandle& stopEvent, WorkerState& state, std::uint32_t id)
+Visit VisitProcess(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state,
+                   std::uint32_t id)
 {
-    state.visit = std::make_unique<CProcessOpt>();
+    state.visit = std::make_unique<CProcessOpt>(context.discovery);
     CProcessOpt& process = *state.visit;
     std::wstring processPath;
     // A process whose image path cannot be read is passed over: neither its level nor the
@@ -132,7 +113,7 @@ Visit VisitProcess(os::UniqueHandle& stopEvent, WorkerState& state, std::uint32_
     if (!process.Open(id) || !process.GetName(processPath)) {
         return Visit::Done;
     }
-    const std::uint32_t level = LevelOf(processPath);
+    const std::uint32_t level = context.levelOf(processPath);
     if (level == 0) {
         return Visit::Done;
     }
@@ -160,13 +141,14 @@ Visit VisitProcess(os::UniqueHandle& stopEvent, WorkerState& state, std::uint32_
 
 // The kept processes from the last to the first, each after a short wait that paces the visits
 // and sees the stop.
-Visit VisitProcesses(os::UniqueHandle& stopEvent, WorkerState& state)
+Visit VisitProcesses(const WorkerContext& context, os::UniqueHandle& stopEvent,
+                     WorkerState& state)
 {
     for (auto id = state.kept.rbegin(); id != state.kept.rend(); ++id) {
         if (StopSignalledWithin(stopEvent.get(), kProcessWaitMs)) {
             return StopSeen(stopEvent);
         }
-        const Visit visit = VisitProcess(stopEvent, state, *id);
+        const Visit visit = VisitProcess(context, stopEvent, state, *id);
         state.visit.reset();
         if (visit == Visit::StopSeen) {
             return visit;
@@ -176,15 +158,20 @@ Visit VisitProcesses(os::UniqueHandle& stopEvent, WorkerState& state)
 }
 
 // The cycle, until the stop or a failed allocation ends the run.
-int RunCycles(os::UniqueHandle& stopEvent, WorkerState& state, const SnapshotQuery& query)
+int RunCycles(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state,
+              const SnapshotQuery& query)
 {
+    const auto reportIdle = [&context](const wchar_t* loadPercent, const wchar_t* idleMinutes) {
+        // A warning, which the service's writer drops by design.
+        context.log.Write(EVENTLOG_WARNING_TYPE, kIdleReportEventId, {loadPercent, idleMinutes});
+    };
     for (;;) {
         const GateOutcome gate = PassResourceGate(
-            state.gateRan, CurrentGateSettings, GetVirtualMemoryLoad,
+            state.gateRan, context.settings, GetVirtualMemoryLoad,
             [&stopEvent](std::uint32_t timeoutMs) {
                 return StopSignalledWithin(stopEvent.get(), timeoutMs);
             },
-            LogIdleReport);
+            reportIdle);
         if (gate == GateOutcome::StopSeen) {
             stopEvent.reset();
             return kRunEnded;
@@ -195,7 +182,7 @@ int RunCycles(os::UniqueHandle& stopEvent, WorkerState& state, const SnapshotQue
         if (!state.store.IsOpen()) {
             continue;
         }
-        switch (TakeProcessSnapshot(state.snapshot, query, LevelOf, state.kept)) {
+        switch (TakeProcessSnapshot(state.snapshot, query, context.levelOf, state.kept)) {
         case SnapshotResult::NoMemory:
             return kRunEnded;
         case SnapshotResult::Unavailable:
@@ -203,7 +190,7 @@ int RunCycles(os::UniqueHandle& stopEvent, WorkerState& state, const SnapshotQue
         case SnapshotResult::Taken:
             break;
         }
-        if (VisitProcesses(stopEvent, state) == Visit::StopSeen) {
+        if (VisitProcesses(context, stopEvent, state) == Visit::StopSeen) {
             return kRunEnded;
         }
         g_consecutiveFailures = 0;
@@ -219,14 +206,15 @@ std::wstring DescribeFault(const MachineFault& fault)
 }
 
 // Counts a failed run and reports it with the pause its replacement will take.
-void ReportFailedRun(const std::wstring& what)
+void ReportFailedRun(const EventLog& log, const std::wstring& what)
 {
-    const DWORD pauseMs = ReplacementPauseMs(++g_consecutiveFailures);
+    const std::uint32_t pauseMs = ReplacementPauseMs(++g_consecutiveFailures);
     const std::wstring seconds = std::to_wstring(pauseMs / kMsPerSecond);
-    Module().LogEvent(EVENTLOG_ERROR_TYPE, kWorkerFailedEvent, what.c_str(), seconds.c_str());
+    log.Write(EVENTLOG_ERROR_TYPE, kWorkerFailedEvent, {what.c_str(), seconds.c_str()});
 }
 
 struct GuardedRun {
+    const WorkerContext* context;
     os::UniqueHandle* stopEvent;
     WorkerState* state;
 };
@@ -237,7 +225,7 @@ int RunWithinGuard(void* context)
 {
     const auto& run = *static_cast<GuardedRun*>(context);
     try {
-        return RunWorker(*run.stopEvent, *run.state);
+        return RunWorker(*run.context, *run.stopEvent, *run.state);
     } catch (...) {
         return kRunFailed;
     }
@@ -245,20 +233,7 @@ int RunWithinGuard(void* context)
 
 }  // namespace
 
-DWORD ReplacementPauseMs(unsigned failures)
-{
-    if (failures == 0) {
-        return 0;
-    }
-    DWORD pause = kFirstReplacementPauseMs;
-    for (unsigned doubling = 1; doubling < failures && pause < kLongestReplacementPauseMs;
-         ++doubling) {
-        pause *= 2;
-    }
-    return std::min(pause, kLongestReplacementPauseMs);
-}
-
-int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state)
+int RunWorker(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state)
 {
     stopEvent = OpenStopEvent();
     // Without the stop event the run could not be stopped, only terminated: it ends at once.
@@ -266,7 +241,7 @@ int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state)
         return kRunEnded;
     }
     EnableWorkerPrivileges();
-    if (!WaitForRepairEvent(stopEvent.get())) {
+    if (!WaitForRepairEvent(context.log, stopEvent.get())) {
         stopEvent.reset();
         return kRunEnded;
     }
@@ -275,11 +250,12 @@ int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state)
     if (!query) {
         return kRunEnded;
     }
-    return RunCycles(stopEvent, state, query);
+    return RunCycles(context, stopEvent, state, query);
 }
 
-unsigned WINAPI WorkerThreadProc(void*)
+unsigned WINAPI WorkerThreadProc(void* context)
 {
+    const auto& worker = *static_cast<const WorkerContext*>(context);
     // A replacement waits out the pause of the failures before it, unless the stop comes first.
     const DWORD pauseMs = ReplacementPauseMs(g_consecutiveFailures);
     if (pauseMs != 0) {
@@ -292,18 +268,18 @@ unsigned WINAPI WorkerThreadProc(void*)
     int result = kRunEnded;
     {
         WorkerState state;
-        GuardedRun run{&stopEvent, &state};
+        GuardedRun run{&worker, &stopEvent, &state};
         MachineFault fault;
         if (!RunGuarded(RunWithinGuard, &run, result, fault)) {
-            ReportFailedRun(DescribeFault(fault));
+            ReportFailedRun(worker.log, DescribeFault(fault));
             result = kRunFailed;
         } else if (result == kRunFailed) {
-            ReportFailedRun(L"an unexpected exception");
+            ReportFailedRun(worker.log, L"an unexpected exception");
         }
         // The state goes here, closing the repair-pending file before a replacement starts.
     }
     if (result == kRunFailed) {
-        static_cast<void>(Module().StartWorker());
+        static_cast<void>(worker.startReplacement());
     }
     return static_cast<unsigned>(result);
 }

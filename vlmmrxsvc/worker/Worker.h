@@ -1,16 +1,30 @@
-// The optimisation worker: one run of its cycle (RunWorker) and the thread procedure that guards
-// the run and starts a replacement after a failure (WorkerThreadProc, in WorkerThreads.h).
+// The optimisation worker: one run of its cycle (RunWorker), and the thread procedure that guards
+// the run and starts a replacement after a failure (WorkerThreadProc).
 #pragma once
 
 #include "image/KnownComponents.h"
 #include "image/RepairStore.h"
+#include "platform/EventLog.h"
 #include "platform/UniqueResource.h"
 #include "process/ProcessOpt.h"
+#include "worker/Pacing.h"
 #include "worker/ProcessSnapshot.h"
+#include "worker/SystemQueries.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
+
+// What the service hands its worker: every way in which the worker reaches beyond itself. It must
+// outlive every worker thread, replacements included.
+struct WorkerContext {
+    EventLog log;                  // where the worker reports failed runs and its warnings
+    DiscoveryContext discovery;    // what the examination of each process needs
+    GateSettingsSource settings;   // the gate's settings as of the last load, asked at every pass
+    LevelLookup levelOf;           // the process exclusion list as of the last load
+    std::function<bool()> startReplacement;  // starts a worker in place of a failed run
+};
 
 // What one run holds. The thread procedure owns it, outside the guarded run, so that a run
 // abandoned at a machine fault still releases it: the repair-pending file (which the replacement
@@ -36,11 +50,6 @@ inline constexpr DWORD kWorkerFailedEvent = 0xC0000012;
 inline constexpr DWORD kRepairWaitFailedEvent = 0x80000008;
 inline constexpr const wchar_t* kRepairEventName = L"MRXRepairFileEvent";
 
-// The pause before a replacement begins after `failures` consecutive failed runs: none before the
-// first failure, then 1 s, doubling with every further failure up to 5 minutes, so that a fault
-// that repeats on every run costs little.
-[[nodiscard]] DWORD ReplacementPauseMs(unsigned failures);
-
 // One run of the worker: opens its own handle to the stop event into `stopEvent`, enables its
 // privileges, waits (at most 3 minutes, and not past the stop) for the repair event when one
 // exists, opens and loads the repair-pending file, then repeats the cycle until the stop. Each
@@ -48,4 +57,11 @@ inline constexpr const wchar_t* kRepairEventName = L"MRXRepairFileEvent";
 // them from the last to the first, recording every relocated component not seen before and, for a
 // level with the bit of value 2, the process's own image. When the stop is seen the run closes
 // `stopEvent` itself; otherwise the caller closes it.
-int RunWorker(os::UniqueHandle& stopEvent, WorkerState& state);
+int RunWorker(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state);
+
+// The worker thread; `context` is a WorkerContext. A replacement first waits out the pause of the
+// failures before it (ReplacementPauseMs), unless the stop comes first. The run is guarded: after
+// a machine fault or an exception that escaped it, the thread writes kWorkerFailedEvent, releases
+// what the run held and asks the context for a replacement. Returns kRunEnded after an orderly
+// end, kRunFailed after a failed run.
+unsigned WINAPI WorkerThreadProc(void* context);

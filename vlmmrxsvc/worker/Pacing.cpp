@@ -1,5 +1,6 @@
-#include "worker/ResourceGate.h"
+#include "worker/Pacing.h"
 
+#include <algorithm>
 #include <climits>
 #include <limits>
 #include <string>
@@ -8,6 +9,8 @@ namespace {
 
 constexpr double kPercent = 100.0;
 constexpr std::uint32_t kMillisecondsPerMinute = 60000;
+constexpr std::uint32_t kFirstReplacementPauseMs = 1000;
+constexpr std::uint32_t kLongestReplacementPauseMs = 300000;
 
 // A load that is not a number compares false, so it never counts as over.
 bool OverThreshold(double load, std::uint32_t threshold)
@@ -67,4 +70,17 @@ GateOutcome PassResourceGate(bool& gateRan, const GateSettingsSource& settings,
             return GateOutcome::GoOn;
         }
     }
+}
+
+std::uint32_t ReplacementPauseMs(unsigned failures)
+{
+    if (failures == 0) {
+        return 0;
+    }
+    std::uint32_t pause = kFirstReplacementPauseMs;
+    for (unsigned doubling = 1; doubling < failures && pause < kLongestReplacementPauseMs;
+         ++doubling) {
+        pause *= 2;
+    }
+    return std::min(pause, kLongestReplacementPauseMs);
 }

@@ -1,8 +1,9 @@
-// The resource gate at the head of every worker cycle: it measures the machine's committed-memory
-// load, idles while the load is over the threshold, and otherwise rests the ordinary interval
-// between cycles. Every wait ends at once on the stop. The gate is written over callables for the
-// measure, the wait and the report, so that its decisions run the same natively and on Windows;
-// the worker binds them to the memory status, the stop event and the event log.
+// How long the worker waits. The resource gate at the head of every cycle measures the machine's
+// committed-memory load, idles while the load is over the threshold, and otherwise rests the
+// ordinary interval between cycles; every wait ends at once on the stop. After a failed run, a
+// replacement waits longer the more runs failed in a row. The gate is written over callables for
+// the measure, the wait and the report, so that its decisions run the same natively and on
+// Windows; the worker binds them to the memory status, the stop event and the event log.
 #pragma once
 
 #include <cstdint>
@@ -44,3 +45,8 @@ enum class GateOutcome { GoOn, StopSeen };
 [[nodiscard]] GateOutcome PassResourceGate(bool& gateRan, const GateSettingsSource& settings,
                                            const LoadMeasure& measure, const StopWait& waitForStop,
                                            const IdleReporter& report);
+
+// The pause before a replacement begins after `failures` consecutive failed runs: none before the
+// first failure, then 1 s, doubling with every further failure up to 5 minutes, so that a fault
+// that repeats on every run costs little.
+[[nodiscard]] std::uint32_t ReplacementPauseMs(unsigned failures);

@@ -1,10 +1,24 @@
-// Waiting for handles while the calling thread's window messages are dispatched.
+// The named event that tells every thread of the service to stop, and waiting for it and other
+// handles while the calling thread's window messages are dispatched.
 #pragma once
 
-#include "platform/Windows.h"
+#include "platform/UniqueResource.h"
+
+// The stop event's name, in the session's local namespace. The service thread creates it
+// (manual reset) before the other threads start and signals it once; it stays signalled.
+inline constexpr const wchar_t* kStopEventName = L"MRXThreadEvent";
+
+// Creates the event `name` (manual reset, not signalled) with a DACL that grants
+// EVENT_ALL_ACCESS to Everyone and nothing else. Empty on failure, with the last error of the
+// failed call.
+[[nodiscard]] os::UniqueHandle CreateNamedEvent(const wchar_t* name);
 
 // Result of `WaitWithMessagePump` when its working copy of the handles cannot be allocated.
 inline constexpr DWORD kWaitNoMemory = 0xC0000017;
+
+// A handle of the caller's own to the stop event, with SYNCHRONIZE access only; empty, with the
+// system's last error, when the event does not exist.
+[[nodiscard]] os::UniqueHandle OpenStopEvent();
 
 // Waits for any of `handles` or until `timeoutMs` passes (INFINITE allowed), dispatching the
 // calling thread's messages meanwhile; after each batch of messages the wait starts again with the

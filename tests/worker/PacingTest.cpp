@@ -1,13 +1,12 @@
-// The gate's decisions over scripted loads, settings and waits: what it reports and waits, in
-// order.
-#include "worker/ResourceGate.h"
+// The worker's waits: the gate's decisions over scripted loads, settings and waits (what it
+// reports and waits, in order), and the pause before a replacement.
+#include "worker/Pacing.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <tuple>
 #include <vector>
 
 constexpr std::size_t kStopAfterWaits = 8;  // a gate that never ends fails instead of hanging
@@ -21,13 +20,18 @@ static std::function<T()> Script(std::vector<T> values)
     };
 }
 
-TEST(ResourceGate, IdlesOnlyWhileTheLoadIsOverTheThreshold)
+TEST(Pacing, TheGateIdlesOnlyWhileTheLoadIsOverTheThreshold)
 {
     const GateSettings usual{10000, 95, 300000};
-    // Name, the settings and the loads of each measure in turn, whether the gate ran before,
-    // whether a wait receives the stop, and the reports and waits in order.
-    const std::tuple<const char*, std::vector<GateSettings>, std::vector<double>, bool, bool,
-                     std::vector<std::wstring>> cases[] = {
+    struct Case {
+        const char* name;
+        std::vector<GateSettings> settings;  // at each pass in turn
+        std::vector<double> loads;           // of each measure in turn
+        bool ranBefore;                      // whether the gate ran before
+        bool stop;                           // whether a wait receives the stop
+        std::vector<std::wstring> expected;  // the reports and waits in order
+    };
+    const Case cases[] = {
         {"LoadEqualToTheThreshold", {usual}, {95}, true, false, {L"wait 10000"}},
         // Page-file figures of 0 (a failed status call) give a load that is not a number.
         {"NaNIsNotOver", {{10000, 0, 300000}}, {CommittedLoadPercent(0, 0)}, true, false,
@@ -56,4 +60,17 @@ TEST(ResourceGate, IdlesOnlyWhileTheLoadIsOverTheThreshold)
         EXPECT_EQ(events, expected) << name;
     }
     EXPECT_TRUE(std::isnan(CommittedLoadPercent(0, 0)));
+}
+
+TEST(Pacing, AReplacementWaitsLongerForEveryFailureInARowUpToFiveMinutes)
+{
+    struct Case {
+        unsigned failures;
+        std::uint32_t pauseMs;
+    };
+    const Case cases[] = {{0, 0},       {1, 1000},      {2, 2000},      {3, 4000},
+                          {9, 256000},  {10, 300000},   {11, 300000},   {~0u, 300000}};
+    for (const Case& row : cases) {
+        EXPECT_EQ(ReplacementPauseMs(row.failures), row.pauseMs) << row.failures;
+    }
 }

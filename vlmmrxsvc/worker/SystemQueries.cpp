@@ -1,8 +1,9 @@
-#include "worker/ProcessSelection.h"
+#include "worker/SystemQueries.h"
 
 #include "platform/EntryPoints.h"
 #include "platform/UniqueResource.h"
-#include "process/ProcessPaths.h"
+#include "process/ProcessOpt.h"
+#include "worker/Pacing.h"
 
 #include <cstddef>
 #include <new>
@@ -15,6 +16,7 @@ constexpr DWORD kSelectionAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION |
 
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) == kSnapshotNextEntryOffset);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == kSnapshotProcessIdOffset);
+static_assert(sizeof(MEMORYSTATUSEX) == 64);
 
 bool IsWorthVisiting(std::uint32_t id, const LevelLookup& levelOf)
 {
@@ -28,6 +30,20 @@ bool IsWorthVisiting(std::uint32_t id, const LevelLookup& levelOf)
 }
 
 }  // namespace
+
+double GetVirtualMemoryLoad()
+{
+    // Looked up once; a module named in EntryPoints.h stays loaded, so the entry stays valid.
+    static const auto globalMemoryStatusEx =
+        FindEntryPoint<decltype(&::GlobalMemoryStatusEx)>(kKernel32, "GlobalMemoryStatusEx");
+    if (globalMemoryStatusEx == nullptr) {
+        return 0.0;
+    }
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    globalMemoryStatusEx(&status);  // a failure leaves the totals 0
+    return CommittedLoadPercent(status.ullTotalPageFile, status.ullAvailPageFile);
+}
 
 SnapshotQuery SystemProcessQuery()
 {

@@ -1,5 +1,5 @@
-// The selection of the processes worth visiting from a snapshot, and the native query that takes
-// the snapshot.
+// What the worker asks the system at every cycle: the committed-memory load that the resource
+// gate measures, the snapshot of all processes, and which of them are worth visiting.
 #pragma once
 
 #include "worker/ProcessSnapshot.h"
@@ -9,6 +9,12 @@
 
 // The optimisation level of a process by the path of its image; 0 leaves the process alone.
 using LevelLookup = std::function<std::uint32_t(std::wstring_view imagePath)>;
+
+// The committed-memory load in percent (CommittedLoadPercent of GlobalMemoryStatusEx's page-file
+// figures, the entry point looked up once in "kernel32.dll"). 0.0 when the entry point cannot be
+// found; not a number when the total is 0 (the call's result is not looked at, so a failed call
+// gives that too).
+[[nodiscard]] double GetVirtualMemoryLoad();
 
 // NtQuerySystemInformation (class 5) of the loaded "Ntdll", as a snapshot query; empty when the
 // entry point is missing.

@@ -1,5 +1,4 @@
-#include "process/ImpersonationWarning.h"
-#include "process/ShareNames.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +25,4 @@ TEST(ShareNames, JoinTheRememberedShareWithTheRestOfThePathWhereTheyFit)
     EXPECT_TRUE(FitsSplitBuffers(SplitPath(L"Y:" + directory + name + L"." + name.substr(1))));
     EXPECT_FALSE(FitsSplitBuffers(SplitPath(L"Y:d" + directory + L"x")));
     EXPECT_FALSE(FitsSplitBuffers(SplitPath(L"Y:\\x." + name)));
-}
-
-TEST(ImpersonationWarning, FillsTheUserAndTheErrorIntoThePattern)
-{
-    EXPECT_EQ(FormatImpersonationWarning(L"%d%s%s 100%", L"ab", -1300), L"-1300abab 100%");
-    EXPECT_EQ(FormatImpersonationWarning(L"", L"SYSTEM", 5), L"");
 }
