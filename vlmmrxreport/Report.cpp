@@ -1,91 +1,79 @@
 #include "vlmmrxreport/Report.h"
 
-#include "platform/Paths.h"
-
 #include <algorithm>
-#include <unordered_set>
+#include <array>
 
-std::uint64_t Report::TornTailOffset() const { return records.size() * kRepairRecordBytes; }
+namespace {
 
-Report ReadReport(const pe::ReadAt& read)
+constexpr std::uint8_t kFill = 0xFF;
+constexpr std::array<std::size_t, 3> kTextOffsets = {kComponentPathOffset, kProcessPathOffset,
+                                                     kOccupantPathOffset};
+constexpr std::string_view kServiceSuffix = "64";
+
+bool HasTerminator(RepairRecordSpan bytes, std::size_t offset)
 {
-    Report report;
-    report.tornTailBytes =
-        ReadRepairRecords(read, [&report](std::uint64_t offset, RepairRecordSpan bytes) {
-            ReportRecord& entry = report.records.emplace_back();
-            entry.offset = offset;
-            entry.valid = DecodeRepairRecord(bytes, entry.record);
-        });
-    return report;
+    for (std::size_t at = offset; at < offset + kRepairTextBytes; at += kUtf16UnitBytes) {
+        if (bytes[at] == 0 && bytes[at + 1] == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
-Report ReadReport(std::span<const std::uint8_t> bytes)
+}  // namespace
+
+RecordState StateOf(RepairRecordSpan bytes, bool whole)
 {
-    return ReadReport([bytes](std::uint64_t offset, std::span<std::uint8_t> into) {
-        const auto rest = bytes.subspan(std::min<std::uint64_t>(offset, bytes.size()));
-        const std::size_t count = std::min(into.size(), rest.size());
-        std::copy_n(rest.begin(), count, into.begin());
-        return count;
+    if (whole) {
+        return RecordState::kValid;
+    }
+    // Where the trailing run of fill bytes starts: the cut. Every text that ends before it was
+    // written whole, and so is terminated; one that reaches into the fill is not.
+    const auto fill = std::find_if(bytes.rbegin(), bytes.rend(),
+                                   [](std::uint8_t byte) { return byte != kFill; });
+    const auto cut = static_cast<std::size_t>(bytes.rend() - fill);
+    const bool written = std::all_of(kTextOffsets.begin(), kTextOffsets.end(), [&](auto offset) {
+        return offset + kRepairTextBytes > cut || HasTerminator(bytes, offset);
+    });
+    return cut > 0 && cut < bytes.size() && written ? RecordState::kFilled
+                                                     : RecordState::kDamaged;
+}
+
+std::uint64_t ScanRepairFile(const pe::ReadAt& read, const ScannedRecordVisitor& visit)
+{
+    ScannedRecord entry;
+    return ReadRepairRecords(read, [&](std::uint64_t offset, RepairRecordSpan bytes) {
+        entry.offset = offset;
+        entry.state = StateOf(bytes, DecodeRepairRecord(bytes, entry.record));
+        visit(entry);
     });
 }
 
-bool IsComponentRecord(const ReportRecord& entry)
+std::string SourceName(std::string_view path)
 {
-    return entry.valid && !entry.record.IsProcessRecord();
+    std::string_view name = path.substr(path.find_last_of("\\/:") + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0) {
+        name = name.substr(0, dot);
+    }
+    if (name.size() > kServiceSuffix.size() && name.ends_with(kServiceSuffix)) {
+        name.remove_suffix(kServiceSuffix.size());
+    }
+    return std::string(name);
 }
 
-PreferredBaseGroups GroupByPreferredBase(const Report& report)
+std::string StateMessage(std::string_view file, const ScannedRecord& entry)
 {
-    PreferredBaseGroups groups;
-    for (const ReportRecord& entry : report.records) {
-        if (IsComponentRecord(entry)) {
-            groups[entry.record.preferredBase].push_back(&entry);
-        }
-    }
-    return groups;
+    const std::string where = std::string(file) + ": the record at offset " +
+                              std::to_string(entry.offset);
+    return entry.state == RecordState::kFilled
+               ? "warning: " + where +
+                     " was cut by a torn write and completed with 0xFF bytes by the service"
+               : where + " has an unterminated text";
 }
 
-ReportSummary Summarize(const Report& report)
+std::string TornTailMessage(std::string_view file, std::uint64_t bytes, std::uint64_t offset)
 {
-    ReportSummary summary;
-    summary.records = report.records.size();
-    summary.tornTailBytes = report.tornTailBytes;
-    std::unordered_set<std::wstring> components;
-    components.reserve(report.records.size());
-    for (const ReportRecord& entry : report.records) {
-        if (!entry.valid) {
-            ++summary.invalidRecords;
-        } else if (entry.record.IsProcessRecord()) {
-            ++summary.processRecords;
-        } else {
-            ++summary.componentRecords;
-            components.insert(UpperCased(entry.record.componentPath));
-        }
-    }
-    summary.distinctComponents = components.size();
-    return summary;
-}
-
-int ExitCodeFor(const Report& report)
-{
-    const bool invalid = std::any_of(report.records.begin(), report.records.end(),
-                                     [](const ReportRecord& entry) { return !entry.valid; });
-    return invalid || report.tornTailBytes > 0 ? kExitDamaged : kExitClean;
-}
-
-std::vector<std::string> DamageMessages(const std::string& file, const Report& report)
-{
-    std::vector<std::string> messages;
-    for (const ReportRecord& entry : report.records) {
-        if (!entry.valid) {
-            messages.push_back(file + ": the record at offset " + std::to_string(entry.offset) +
-                               " has an unterminated text");
-        }
-    }
-    if (report.tornTailBytes > 0) {
-        messages.push_back(file + ": " + std::to_string(report.tornTailBytes) +
-                           " bytes after the last whole record, at offset " +
-                           std::to_string(report.TornTailOffset()));
-    }
-    return messages;
+    return std::string(file) + ": " + std::to_string(bytes) +
+           " bytes after the last whole record, at offset " + std::to_string(offset);
 }
