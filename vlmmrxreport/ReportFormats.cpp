@@ -278,7 +278,7 @@ public:
             Append(text, record.pagefileUsage, ",", Hex{record.loadBase}, ",",
                    Hex{record.preferredBase});
         } else {
-            text += ",";
+            text += ",,";  // a process record's numbers are marks, not numbers
         }
         Append(text, ",", CsvText{record.componentPath}, ",", CsvText{record.processPath}, ",",
                CsvText{record.occupantPath}, ",", Utf8CsvText{source.name}, ",");
