@@ -123,16 +123,22 @@ ComponentFindings& Findings::ComponentOf(const RepairRecord& record)
 
 std::uint32_t Findings::ProcessIdOf(std::wstring_view path)
 {
-    if (path == lastProcess_) {  // a process's records come one after another
-        return lastProcessId_;
+    // A machine's records name few processes, over and over: the last few, as written, are
+    // found without upper-casing and hashing.
+    for (const auto& [recent, id] : recentProcesses_) {
+        if (recent == path) {
+            return id;
+        }
     }
-    lastProcess_.assign(path);
     key_.assign(path);
     UpperCase(key_);
-    lastProcessId_ =
+    const std::uint32_t id =
         processIds_.try_emplace(key_, static_cast<std::uint32_t>(processIds_.size()))
             .first->second;
-    return lastProcessId_;
+    auto& slot = recentProcesses_[nextRecent_++ % recentProcesses_.size()];
+    slot.first.assign(path);
+    slot.second = id;
+    return id;
 }
 
 RecordClass Findings::ClassOf(const RepairRecord& record, const FileFacts& facts)
@@ -260,6 +266,18 @@ std::vector<const ComponentFindings*> Findings::Ranked() const
     std::transform(costs.begin(), costs.end(), ranked.begin(),
                    [](const auto& cost) { return cost.second; });
     return ranked;
+}
+
+std::vector<const Findings::Collisions::value_type*> Findings::CollisionsByBase() const
+{
+    std::vector<const Collisions::value_type*> bases;
+    bases.reserve(collisions_.size());
+    for (const auto& base : collisions_) {
+        bases.push_back(&base);
+    }
+    std::sort(bases.begin(), bases.end(),
+              [](const auto* left, const auto* right) { return left->first < right->first; });
+    return bases;
 }
 
 std::uint64_t Findings::EstimatedBytes() const

@@ -136,8 +136,10 @@ public:
     [[nodiscard]] std::uint64_t TornTailBytes() const;
     [[nodiscard]] AddressRanges& Reserved() { return reserved_; }
     // Per wanted base of two or more valid component records: source index and offset of each.
-    using Collisions = std::map<std::uint64_t, std::vector<std::pair<std::uint32_t, std::uint64_t>>>;
-    [[nodiscard]] const Collisions& CollisionsByBase() const { return collisions_; }
+    using Collisions = std::unordered_map<std::uint64_t,
+                                          std::vector<std::pair<std::uint32_t, std::uint64_t>>>;
+    // The bases in ascending order.
+    [[nodiscard]] std::vector<const Collisions::value_type*> CollisionsByBase() const;
     [[nodiscard]] const std::map<std::uint64_t, ContestedBase>& Contested() const
     {
         return contested_;
@@ -161,8 +163,8 @@ private:
     std::deque<ComponentFindings> components_;
     std::unordered_map<std::wstring, ComponentFindings*> componentOf_;
     std::unordered_map<std::wstring, std::uint32_t> processIds_;
-    std::wstring lastProcess_;  // the path last asked of ProcessIdOf, as written, and its id
-    std::uint32_t lastProcessId_ = 0;
+    std::array<std::pair<std::wstring, std::uint32_t>, 8> recentProcesses_;  // path as written
+    std::size_t nextRecent_ = 0;
     // Where this source's process images were recorded as loaded (their own component records).
     std::unordered_map<std::uint32_t, std::uint64_t> processImageLoads_;
     std::deque<SourceFindings> sources_;

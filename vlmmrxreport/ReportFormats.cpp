@@ -349,7 +349,8 @@ private:
     void PutCollisions(const Findings& findings)
     {
         Open("collisions");
-        for (const auto& [base, records] : findings.CollisionsByBase()) {
+        for (const auto* collision : findings.CollisionsByBase()) {
+            const auto& [base, records] = *collision;
             if (records.size() < 2) {
                 continue;
             }

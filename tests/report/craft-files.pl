@@ -8,6 +8,7 @@
 #       a repair-pending file of the records read from standard input, one per line, tab
 #       separated: LOAD PREFERRED COMPONENT PROCESS OCCUPANT (LOAD "process" makes a process
 #       record of COMPONENT), written COPIES times (default once)
+# Other scripts load it (do FILE) for its functions image, record and field.
 use strict;
 use warnings;
 no warnings 'portable';  # 64-bit numbers, on a 64-bit perl
@@ -47,26 +48,30 @@ sub image {
     close($out);
 }
 
+# One record's bytes; LOAD "process" makes a process record of COMPONENT.
+sub record {
+    my ($load, $preferred, $component, $process, $occupant) = @_;
+    return pack("Q<3", (0xFFFFFFFF) x 3) . field($component) x 3 if $load eq 'process';
+    return pack("Q<3", 0x100000, number($load), number($preferred)) .
+           field($component) . field($process) . field($occupant);
+}
+
 sub records {
     my ($path, $copies) = @_;
     my $records = '';
     while (my $line = <STDIN>) {
         chomp $line;
-        next if $line eq '';
-        my ($load, $preferred, $component, $process, $occupant) = split /\t/, $line;
-        if ($load eq 'process') {
-            $records .= pack("Q<3", (0xFFFFFFFF) x 3) . field($component) x 3;
-        } else {
-            $records .= pack("Q<3", 0x100000, number($load), number($preferred)) .
-                        field($component) . field($process) . field($occupant);
-        }
+        $records .= record(split /\t/, $line) if $line ne '';
     }
     open(my $out, '>:raw', $path) or die "$path: $!\n";
     print $out $records for 1 .. ($copies // 1);
     close($out);
 }
 
-my $what = shift // '';
-if ($what eq 'image') { image(@ARGV); }
-elsif ($what eq 'records') { records(@ARGV); }
-else { die "usage: craft-files.pl image|records ...\n"; }
+unless (caller) {
+    my $what = shift // '';
+    if ($what eq 'image') { image(@ARGV); }
+    elsif ($what eq 'records') { records(@ARGV); }
+    else { die "usage: craft-files.pl image|records ...\n"; }
+}
+1;

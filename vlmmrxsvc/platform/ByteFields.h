@@ -59,16 +59,18 @@ bool StoreField(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
 // Returns whether a terminator ended it.
 inline bool LoadUtf16Into(ByteSpan bytes, std::wstring& text)
 {
-    text.clear();
     const std::size_t units = bytes.size() / kUtf16UnitBytes;
-    for (std::size_t unit = 0; unit < units; ++unit) {
-        const auto value = *LoadField<std::uint16_t>(bytes, unit * kUtf16UnitBytes);
-        if (value == 0) {
-            return true;
-        }
-        text.push_back(static_cast<wchar_t>(value));
+    std::size_t length = 0;
+    while (length < units && (bytes[length * kUtf16UnitBytes] != 0 ||
+                              bytes[length * kUtf16UnitBytes + 1] != 0)) {
+        ++length;
     }
-    return false;
+    text.resize(length);
+    for (std::size_t unit = 0; unit < length; ++unit) {
+        text[unit] = static_cast<wchar_t>(bytes[unit * kUtf16UnitBytes] |
+                                          bytes[unit * kUtf16UnitBytes + 1] << 8);
+    }
+    return length < units;
 }
 
 // The text that LoadUtf16Into gives; `terminated`, when given, says whether a terminator ended it.
