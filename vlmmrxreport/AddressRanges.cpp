@@ -65,8 +65,9 @@ std::optional<std::uint64_t> AddressRanges::EndOfOverlap(std::uint64_t start, st
 {
     Merge();
     // The last range that starts before `end` is the only candidate: the ranges are disjoint.
-    auto next = std::lower_bound(merged_.begin(), merged_.end(), end,
-                                 [](const auto& range, std::uint64_t at) { return range.first < at; });
+    const auto next = std::lower_bound(
+        merged_.begin(), merged_.end(), end,
+        [](const auto& range, std::uint64_t at) { return range.first < at; });
     if (next == merged_.begin() || std::prev(next)->second <= start) {
         return std::nullopt;
     }

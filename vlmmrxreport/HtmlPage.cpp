@@ -42,7 +42,10 @@ constexpr std::string_view kAdvice[kComponentClasses] = {
 
 std::size_t IndexOf(RecordClass recordClass) { return static_cast<std::size_t>(recordClass); }
 
-void PutCell(std::string& out, std::uint64_t number) { Append(out, "<td class=\"n\">", number, "</td>"); }
+void PutCell(std::string& out, std::uint64_t number)
+{
+    Append(out, "<td class=\"n\">", number, "</td>");
+}
 
 void PutSources(std::string& out, const Findings& findings)
 {
@@ -169,9 +172,9 @@ void PutContested(std::string& out, const Findings& findings)
         return left->second.collisions > right->second.collisions;
     });
     Append(out, "<h2>Contested bases</h2>\n<p>", std::uint64_t{contested.size()},
-           " wanted base(s) held by another image. Each drawing shows the wanted range (outlined),"
-           " its occupant (shaded) and where the wanting image was loaded instead (blue), in address"
-           " order (not to scale).</p>\n");
+           " wanted base(s) held by another image. Each drawing shows the wanted range"
+           " (outlined), its occupant (shaded) and where the wanting image was loaded instead"
+           " (blue), in address order (not to scale).</p>\n");
     for (std::size_t index = 0; index < std::min(contested.size(), kMostDrawings); ++index) {
         const auto& [base, contest] = *contested[index];
         Append(out, "<section class=\"contest\"><h3>Wanted base ", Hex{base}, ": ",
@@ -203,10 +206,7 @@ void PutPlan(std::string& out, const std::vector<PlanEntry>& plan)
     out += "<h2>Rebase plan</h2>\n<table class=\"plan\"><tr><th>action</th><th>base</th>"
            "<th>component</th><th>why not</th></tr>\n";
     for (const PlanEntry& entry : plan) {
-        const std::string_view action = entry.action == PlanAction::kRebase ? "rebase"
-                                        : entry.action == PlanAction::kKeep  ? "keep"
-                                                                             : "skip";
-        Append(out, "<tr><td>", action, "</td><td><code>");
+        Append(out, "<tr><td>", NameOf(entry.action), "</td><td><code>");
         if (entry.action != PlanAction::kSkip) {
             Append(out, Hex{entry.base});
         }

@@ -82,6 +82,11 @@ std::optional<std::uint64_t> Place(const ComponentFindings& component, Window wi
 
 }  // namespace
 
+std::string_view NameOf(PlanAction action)
+{
+    return action == PlanAction::kRebase ? "rebase" : action == PlanAction::kKeep ? "keep" : "skip";
+}
+
 std::vector<PlanEntry> PlanRebase(Findings& findings, std::optional<std::uint64_t> floor)
 {
     std::vector<PlanEntry> plan;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The allocation granularity of Windows: an image's base must be a multiple of it.
@@ -45,6 +46,9 @@ inline constexpr std::uint64_t kPlanFloor32 = 0x60000000;
 inline constexpr std::uint64_t kPlanCeiling32 = 0x70000000;
 
 enum class PlanAction { kRebase, kKeep, kSkip };
+
+// "rebase", "keep" or "skip".
+[[nodiscard]] std::string_view NameOf(PlanAction action);
 
 struct PlanEntry {
     const ComponentFindings* component = nullptr;

@@ -58,11 +58,6 @@ std::string_view ReasonOf(const Findings::Verdict& verdict)
 
 std::string_view FormatOf(const pe::ImageFacts& image) { return image.pe32Plus ? "PE32+" : "PE32"; }
 
-std::string_view ActionOf(PlanAction action)
-{
-    return action == PlanAction::kRebase ? "rebase" : action == PlanAction::kKeep ? "keep" : "skip";
-}
-
 void PutPadded(std::string& out, std::string_view text, std::size_t columns)
 {
     out += text;
@@ -205,7 +200,7 @@ private:
         text += "\nREBASE PLAN (in path order; write it as commands with --format cmd)\n";
         for (const PlanEntry& entry : plan) {
             text += "  ";
-            PutPadded(text, ActionOf(entry.action), 8);
+            PutPadded(text, NameOf(entry.action), 8);
             if (entry.action == PlanAction::kSkip) {
                 Append(text, entry.reason, ": ");
                 const std::size_t used = 10 + entry.reason.size() + 2;
@@ -413,7 +408,7 @@ private:
                    ", \"preferredBase\": \"", Hex{entry.component->wantedBase},
                    "\", \"sizeOfImage\": ", std::uint64_t{image.sizeOfImage},
                    ", \"plannedBase\": \"", Hex{entry.base}, "\", \"action\": \"",
-                   ActionOf(entry.action), "\", \"currentImageBase\": \"", Hex{image.imageBase},
+                   NameOf(entry.action), "\", \"currentImageBase\": \"", Hex{image.imageBase},
                    "\", \"pe32\": ", Flag(!image.pe32Plus), "}");
         }
         Close();
@@ -462,7 +457,7 @@ public:
         for (const PlanEntry& entry : *plan) {
             const ComponentFindings& component = *entry.component;
             const auto& image = component.facts->image;
-            Append(text, CsvText{component.path}, ",", ActionOf(entry.action), ",");
+            Append(text, CsvText{component.path}, ",", NameOf(entry.action), ",");
             if (entry.action != PlanAction::kSkip) {
                 Append(text, Hex{entry.base});
             }

@@ -181,7 +181,8 @@ std::string HumanBytes(std::uint64_t bytes)
         return out;
     }
     std::size_t unit = 0;
-    std::uint64_t scaled = bytes * kTenths / kKibibyte;  // in tenths
+    // In tenths of the unit, without overflowing for the largest sizes.
+    std::uint64_t scaled = bytes / kKibibyte * kTenths + bytes % kKibibyte * kTenths / kKibibyte;
     for (; scaled >= kKibibyte * kTenths && unit + 1 < std::size(kUnits); ++unit) {
         scaled /= kKibibyte;
     }

@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TextOut out([](std::string_view) { return true; });
     const auto writer = MakeWriter(format, true, out);
     for (std::size_t file = 0; file < files; ++file) {
-        const auto part = rest.subspan(rest.size() * file / files,
-                                       rest.size() * (file + 1) / files - rest.size() * file / files);
+        const std::size_t start = rest.size() * file / files;
+        const auto part = rest.subspan(start, rest.size() * (file + 1) / files - start);
         findings.BeginSource("m" + std::to_string(file), "m.dat");
         const SourceFindings& source = findings.Sources().back();
         writer->BeginSource(source, files > 1);

@@ -60,7 +60,8 @@ TEST(PeHeaders, ReadsTheFactsOfEitherWidthAndASignatureOnlyWhereItsDirectoryExis
         ASSERT_EQ(facts.has_value(), row.read) << row.name;
         if (facts) {
             EXPECT_EQ(facts->pe32Plus, row.pe32Plus) << row.name;
-            EXPECT_EQ(facts->imageBase, row.pe32Plus ? image_test::kBase64 : 0x10000000) << row.name;
+            EXPECT_EQ(facts->imageBase, row.pe32Plus ? image_test::kBase64 : 0x10000000)
+                << row.name;
             EXPECT_EQ((facts->dllCharacteristics & pe::kDynamicBase) != 0, row.dynamic) << row.name;
             EXPECT_EQ(facts->hasCertificate, row.certificate) << row.name;
         }

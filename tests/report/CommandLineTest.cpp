@@ -75,9 +75,9 @@ class ReportRun : public testing::Test {
 protected:
     void SetUp() override
     {
+        const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
         folder_ = fs::temp_directory_path() /
-                  ("vlm-report-" + std::to_string(std::hash<std::string>{}(
-                                       testing::UnitTest::GetInstance()->current_test_info()->name())));
+                  ("vlm-report-" + std::to_string(std::hash<std::string>{}(test)));
         fs::remove_all(folder_);
         fs::create_directories(folder_ / "fleet");
     }

@@ -68,7 +68,9 @@ std::vector<RecordClass> Read(Findings& findings, const File& file, std::string 
             std::copy_n(rest.begin(), count, into.begin());
             return count;
         },
-        [&](const ScannedRecord& entry) { classes.push_back(findings.Add(entry, true).recordClass); });
+        [&](const ScannedRecord& entry) {
+            classes.push_back(findings.Add(entry, true).recordClass);
+        });
     findings.SourceEnds(tail);
     return classes;
 }
@@ -121,7 +123,8 @@ TEST(ReportClasses, ComeFromTheFileAndFromWhatHeldTheWantedBase)
             // Named after the process: free at 0x10000000, but at 0x140008000 the image was.
             {0x20000000, 0x10000000, L"C:\\App\\fixed.dll", L"c:\\app\\APP.EXE"},
             {0x20000000, 0x140008000, L"C:\\App\\fixed.dll", kApp},
-            // The process image recorded as relocated to 0x50000000: it lies there, not at its base.
+            // The process image recorded as relocated to 0x50000000: it lies there, not at its
+            // base.
             {0x50000000, 0x140000000, kApp, L"?"},
             {0x20000000, 0x140008000, L"C:\\App\\fixed.dll", kApp},
             {0x20000000, 0x50008000, L"C:\\App\\fixed.dll", kApp},
@@ -253,7 +256,8 @@ TEST(RebasePlan, GivesOneBaseToAComponentThatSourcesRecordedDifferentlyClearOfBo
                                       {{0x7FF700000000, 0x190000000, L"c:\\app\\A.DLL"}}});
     ASSERT_EQ(plan.size(), 1u);
     const std::uint64_t base = plan.begin()->second.base;
-    for (const std::uint64_t recorded : {0x7FF600000000, 0x180000000, 0x7FF700000000, 0x190000000}) {
+    for (const std::uint64_t recorded :
+         {0x7FF600000000, 0x180000000, 0x7FF700000000, 0x190000000}) {
         EXPECT_FALSE(Overlap(base, 0x20000, recorded, 0x20000));
     }
 }
