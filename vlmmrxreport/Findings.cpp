@@ -123,22 +123,19 @@ ComponentFindings& Findings::ComponentOf(const RepairRecord& record)
 
 std::uint32_t Findings::ProcessIdOf(std::wstring_view path)
 {
-    // A machine's records name few processes, over and over: the last few, as written, are
-    // found without upper-casing and hashing.
-    for (const auto& [recent, id] : recentProcesses_) {
-        if (recent == path) {
-            return id;
-        }
+    // The service records a process's components one after another: the last path, as written,
+    // is found without upper-casing and hashing (compared from its end, where paths differ).
+    if (path.size() == lastProcess_.size() &&
+        std::equal(path.rbegin(), path.rend(), lastProcess_.rbegin())) {
+        return lastProcessId_;
     }
     key_.assign(path);
     UpperCase(key_);
-    const std::uint32_t id =
+    lastProcess_.assign(path);
+    lastProcessId_ =
         processIds_.try_emplace(key_, static_cast<std::uint32_t>(processIds_.size()))
             .first->second;
-    auto& slot = recentProcesses_[nextRecent_++ % recentProcesses_.size()];
-    slot.first.assign(path);
-    slot.second = id;
-    return id;
+    return lastProcessId_;
 }
 
 RecordClass Findings::ClassOf(const RepairRecord& record, const FileFacts& facts)
@@ -168,19 +165,28 @@ RecordClass Findings::ClassOf(const RepairRecord& record, const FileFacts& facts
     return inside ? RecordClass::kCollision : RecordClass::kMoved;
 }
 
-void Findings::Count(ComponentFindings& component, RecordClass recordClass, std::uint32_t process)
+void Findings::Count(ComponentFindings& component, RecordClass recordClass,
+                     std::wstring_view processPath)
 {
     ++component.recordsOf[IndexOf(recordClass)];
     const auto source = static_cast<std::uint32_t>(sources_.size() - 1);
     if (component.lastSource != source) {
         component.lastSource = source;
-        component.sourceProcesses.clear();
+        component.sourceProcessCount = 0;
     }
+    // A file records a component once, or a few times: the paths are compared as they are.
     auto& seen = component.sourceProcesses;
-    if (std::find(seen.begin(), seen.end(), process) == seen.end()) {
-        seen.push_back(process);
-        ++component.processes;
+    const auto known = seen.begin() + static_cast<std::ptrdiff_t>(component.sourceProcessCount);
+    if (std::any_of(seen.begin(), known, [processPath](const std::wstring& path) {
+            return SameIgnoringCase(path, processPath);
+        })) {
+        return;
     }
+    if (component.sourceProcessCount == seen.size()) {
+        seen.emplace_back();
+    }
+    seen[component.sourceProcessCount++].assign(processPath);
+    ++component.processes;
 }
 
 void Findings::Reserve(const RepairRecord& record, const ComponentFindings& component)
@@ -233,7 +239,7 @@ Findings::Verdict Findings::Add(const ScannedRecord& entry, bool shown)
             Reserve(record, component);  // also for a record not shown: the plan avoids it too
         }
         if (shown) {
-            Count(component, verdict.recordClass, ProcessIdOf(record.processPath));
+            Count(component, verdict.recordClass, record.processPath);
             Gather(entry, component, verdict.recordClass);
         }
     }

@@ -68,7 +68,10 @@ struct ComponentFindings {
     [[nodiscard]] std::uint64_t EstimatedBytes() const;
 
     std::uint32_t lastSource = ~std::uint32_t{0};  // the source whose processes are held below
-    std::vector<std::uint32_t> sourceProcesses;  // process ids seen in it
+    // The process paths seen in it, as written; the first `sourceProcessCount` count (the rest
+    // keep their buffers for the next source).
+    std::vector<std::wstring> sourceProcesses;
+    std::size_t sourceProcessCount = 0;
 };
 
 // One load of a component at a contested base, for the page's drawing.
@@ -150,7 +153,8 @@ private:
     ComponentFindings& ComponentOf(const RepairRecord& record);
     std::uint32_t ProcessIdOf(std::wstring_view path);
     RecordClass ClassOf(const RepairRecord& record, const FileFacts& facts);
-    void Count(ComponentFindings& component, RecordClass recordClass, std::uint32_t process);
+    void Count(ComponentFindings& component, RecordClass recordClass,
+               std::wstring_view processPath);
     void Reserve(const RepairRecord& record, const ComponentFindings& component);
     void Gather(const ScannedRecord& entry, const ComponentFindings& component,
                 RecordClass recordClass);
@@ -163,8 +167,8 @@ private:
     std::deque<ComponentFindings> components_;
     std::unordered_map<std::wstring, ComponentFindings*> componentOf_;
     std::unordered_map<std::wstring, std::uint32_t> processIds_;
-    std::array<std::pair<std::wstring, std::uint32_t>, 8> recentProcesses_;  // path as written
-    std::size_t nextRecent_ = 0;
+    std::wstring lastProcess_;  // the path last asked of ProcessIdOf, as written, and its id
+    std::uint32_t lastProcessId_ = 0;
     // Where this source's process images were recorded as loaded (their own component records).
     std::unordered_map<std::uint32_t, std::uint64_t> processImageLoads_;
     std::deque<SourceFindings> sources_;

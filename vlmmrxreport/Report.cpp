@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 
 namespace {
 
@@ -9,6 +10,8 @@ constexpr std::uint8_t kFill = 0xFF;
 constexpr std::array<std::size_t, 3> kTextOffsets = {kComponentPathOffset, kProcessPathOffset,
                                                      kOccupantPathOffset};
 constexpr std::string_view kServiceSuffix = "64";
+// A piece of a file: a whole number of records, about a mebibyte.
+constexpr std::size_t kPieceBytes = 660 * kRepairRecordBytes;
 
 bool HasTerminator(RepairRecordSpan bytes, std::size_t offset)
 {
@@ -39,14 +42,37 @@ RecordState StateOf(RepairRecordSpan bytes, bool whole)
                                                      : RecordState::kDamaged;
 }
 
+std::uint64_t RepairFileScanner::Scan(const pe::ReadAt& read, const ScannedRecordVisitor& visit)
+{
+    current_.resize(kPieceBytes);
+    next_.resize(kPieceBytes);
+    std::size_t delivered = read(0, current_);
+    for (std::uint64_t offset = 0;; offset += delivered) {
+        const bool more = delivered == current_.size();
+        std::future<std::size_t> ahead;
+        if (more) {
+            ahead = std::async(std::launch::async,
+                               [&read, this, at = offset + delivered] { return read(at, next_); });
+        }
+        std::size_t at = 0;
+        for (; delivered - at >= kRepairRecordBytes; at += kRepairRecordBytes) {
+            const RepairRecordSpan bytes(current_.data() + at, kRepairRecordBytes);
+            entry_.offset = offset + at;
+            entry_.state = StateOf(bytes, DecodeRepairRecord(bytes, entry_.record));
+            visit(entry_);
+        }
+        if (!more) {
+            return delivered - at;
+        }
+        delivered = ahead.get();
+        std::swap(current_, next_);
+    }
+}
+
 std::uint64_t ScanRepairFile(const pe::ReadAt& read, const ScannedRecordVisitor& visit)
 {
-    ScannedRecord entry;
-    return ReadRepairRecords(read, [&](std::uint64_t offset, RepairRecordSpan bytes) {
-        entry.offset = offset;
-        entry.state = StateOf(bytes, DecodeRepairRecord(bytes, entry.record));
-        visit(entry);
-    });
+    RepairFileScanner scanner;
+    return scanner.Scan(read, visit);
 }
 
 std::string SourceName(std::string_view path)

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The tool's exit codes.
 inline constexpr int kExitClean = 0;
@@ -45,9 +46,26 @@ struct ScannedRecord {
     }
 };
 
-// Reads a file through `read` as ReadRepairRecords does, hands every whole record to `visit` in
-// file order (the same object each time, decoded anew), and returns the bytes after the last one.
 using ScannedRecordVisitor = std::function<void(const ScannedRecord&)>;
+
+// Reads repair-pending files from offset 0 in pieces of about a mebibyte, the next piece read on
+// a thread of its own while the records of the last one are decoded, until a read delivers less
+// than it asked for (the end of the file, or a read that fails). Its buffers serve file after
+// file.
+class RepairFileScanner {
+public:
+    // Hands every whole record of the file that `read` delivers to `visit`, in file order (the
+    // same object each time, decoded anew); returns the bytes after the last one. `read` is
+    // called from one thread at a time.
+    std::uint64_t Scan(const pe::ReadAt& read, const ScannedRecordVisitor& visit);
+
+private:
+    std::vector<std::uint8_t> current_;
+    std::vector<std::uint8_t> next_;
+    ScannedRecord entry_;
+};
+
+// Scans one file with a scanner of its own.
 std::uint64_t ScanRepairFile(const pe::ReadAt& read, const ScannedRecordVisitor& visit);
 
 // The state of a record whose texts `whole` says are terminated or not.

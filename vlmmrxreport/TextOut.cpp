@@ -59,20 +59,36 @@ void PutHtmlCharacter(std::string& out, char character)
 
 }  // namespace
 
+TextOut::~TextOut() { Wait(); }
+
+void TextOut::Wait()
+{
+    if (written_.valid()) {
+        failed_ = !written_.get() || failed_;
+    }
+}
+
+void TextOut::HandOn()
+{
+    Wait();
+    std::swap(text_, writing_);
+    text_.clear();
+    written_ = std::async(std::launch::async, [this] { return writer_(writing_); });
+}
+
 void TextOut::Commit()
 {
     if (text_.size() >= kPiece) {
-        failed_ = !writer_(text_) || failed_;
-        text_.clear();
+        HandOn();
     }
 }
 
 bool TextOut::Finish()
 {
     if (!text_.empty()) {
-        failed_ = !writer_(text_) || failed_;
-        text_.clear();
+        HandOn();
     }
+    Wait();
     return !failed_;
 }
 

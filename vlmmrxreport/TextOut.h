@@ -1,10 +1,12 @@
 // The report's text as it is written: UTF-8 gathered in a buffer and handed on in large pieces,
-// always after whole records, so that the output is streamed and never held whole; and the parts
-// that the formats append (numbers, hex, texts quoted for JSON, CSV and HTML).
+// always after whole records, each written on a thread of its own while the next is gathered, so
+// that the output is streamed and never held whole; and the parts that the formats append
+// (numbers, hex, texts quoted for JSON, CSV and HTML).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -14,16 +16,24 @@ using Writer = std::function<bool(std::string_view text)>;
 class TextOut {
 public:
     explicit TextOut(Writer writer) : writer_(std::move(writer)) {}
+    TextOut(const TextOut&) = delete;
+    TextOut& operator=(const TextOut&) = delete;
+    ~TextOut();  // waits for a write in flight
 
     std::string& Text() { return text_; }
     // Hands on what was appended once there is enough of it; call it between records.
     void Commit();
-    // Hands on everything; false when any write failed.
+    // Hands on everything and waits for it to be written; false when any write failed.
     [[nodiscard]] bool Finish();
 
 private:
-    Writer writer_;
+    void HandOn();
+    void Wait();
+
+    Writer writer_;  // called from one thread at a time
     std::string text_;
+    std::string writing_;  // the piece in flight
+    std::future<bool> written_;
     bool failed_ = false;
 };
 
