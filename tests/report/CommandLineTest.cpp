@@ -4,6 +4,7 @@
 #include "vlmmrxreport/AddressRanges.h"
 #include "vlmmrxreport/Options.h"
 #include "vlmmrxreport/System.h"
+#include "vlmmrxreport/Utf8.h"
 
 #include <gmock/gmock.h>
 
@@ -153,7 +154,8 @@ TEST_F(ReportRun, ExitsWithWhatWentWrongAndWarnsOfARecordTheServiceFilled)
 
 TEST_F(ReportRun, WritesCsvAndTablesToAFileWithAByteOrderMarkAndJsonLinesWithoutOne)
 {
-    auto file = Records({L"C:\\Prog,ram\\\"q\".dll", L"C:\\Lib\\\xE9t\xE9.dll"});
+    const std::wstring longest = L"C:\\" + std::wstring(250, L'x') + L".dll";
+    auto file = Records({L"C:\\Prog,ram\\\"q\".dll", L"C:\\Lib\\\xE9t\xE9.dll", longest});
     RepairRecordBytes process{};
     ASSERT_TRUE(EncodeRepairRecord(kProcessRecordMark, kProcessRecordMark, kProcessRecordMark,
                                    L"C:\\app.exe", L"C:\\app.exe", L"C:\\app.exe", process));
@@ -164,16 +166,22 @@ TEST_F(ReportRun, WritesCsvAndTablesToAFileWithAByteOrderMarkAndJsonLinesWithout
     EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF" "offset,kind,valid,pagefileUsage,loadBase,"));
     // Why it cannot be read is the system's answer for a name with quotes in it.
     EXPECT_THAT(csv, HasSubstr(",\"C:\\Prog,ram\\\"\"q\"\".dll\",C:\\app.exe,?,web01,unknown,"));
-    EXPECT_THAT(csv, HasSubstr("\r\n3180,process,true,,,,C:\\app.exe,"));
+    EXPECT_THAT(csv, HasSubstr("\r\n4770,process,true,,,,C:\\app.exe,"));
     ASSERT_EQ(Run({"-o", Path("out.txt"), Path("web01.dat")}), kExitClean);
     const std::string table = Read("out.txt");
     EXPECT_TRUE(table.starts_with("\xEF\xBB\xBF" "CLASS "));
+    std::size_t widest = 0;  // in characters: the table is one line per record of 120 at most
+    for (std::size_t start = 3, end = 0; (end = table.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        widest = std::max<std::size_t>(widest, Utf16(table.substr(start, end - start)).size());
+    }
+    EXPECT_EQ(widest, 120u);
     EXPECT_THAT(table, HasSubstr("\nunknown    0x0000000180000000  0x0000000000010000  -   "
                                  "        C:\\Lib\\\xC3\xA9t\xC3\xA9.dll\n"));
     ASSERT_EQ(Run({"--format", "jsonl", Path("web01.dat")}), kExitClean);
     EXPECT_FALSE(output.starts_with("\xEF"));
-    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3);
-    EXPECT_THAT(output, HasSubstr("{\"offset\": 3180, \"kind\": \"process\", \"valid\": true, "
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 4);
+    EXPECT_THAT(output, HasSubstr("{\"offset\": 4770, \"kind\": \"process\", \"valid\": true, "
                                   "\"pagefileUsage\": null, \"loadBase\": null, "
                                   "\"preferredBase\": null, "));
     EXPECT_THAT(output, HasSubstr("\"source\": \"web01\", \"class\": \"unknown\""));
