@@ -16,6 +16,7 @@ constexpr double kLabelWidth = 360;
 constexpr double kPlotWidth = 560;
 constexpr double kRowHeight = 22;
 constexpr double kBarHeight = 14;
+constexpr double kBarTop = 4;  // below the row's top
 constexpr double kLeastBarWidth = 3;
 constexpr double kTextBaseline = 15;
 
@@ -147,7 +148,7 @@ void PutDrawing(std::string& out, const std::vector<Row>& rows)
         const double w = std::max(kLeastBarWidth, at(row.end) - x);
         Append(out, "<text x=\"0\" y=\"", static_cast<std::uint64_t>(top + kTextBaseline), "\">",
                Utf8HtmlText{row.label}, "</text><rect class=\"", row.kind, "\" x=\"",
-               static_cast<std::uint64_t>(x), "\" y=\"", static_cast<std::uint64_t>(top + 4),
+               static_cast<std::uint64_t>(x), "\" y=\"", static_cast<std::uint64_t>(top + kBarTop),
                "\" width=\"", static_cast<std::uint64_t>(w), "\" height=\"",
                static_cast<std::uint64_t>(kBarHeight), "\"><title>", HtmlText{row.title},
                "</title></rect>\n");

@@ -15,6 +15,10 @@ constexpr unsigned kSizeDigits = 8;
 constexpr std::size_t kComponentColumns =
     kTableColumns - kClassColumns - 2 * kBaseColumns - kSizeColumns;
 constexpr std::size_t kLeastComponentColumns = 24;
+// A plan's line: an indent, the action, then a base and a size, or a reason, and the component.
+constexpr std::size_t kPlanIndent = 2;
+constexpr std::size_t kActionColumns = 8;
+constexpr std::string_view kReasonEnd = ": ";
 constexpr std::wstring_view kEllipsis = L"...";
 constexpr std::string_view kCsvLineEnd = "\r\n";
 constexpr std::string_view kCsvHeader =
@@ -198,19 +202,21 @@ private:
     {
         std::string& text = out_.Text();
         text += "\nREBASE PLAN (in path order; write it as commands with --format cmd)\n";
+        constexpr std::size_t kLead = kPlanIndent + kActionColumns;
         for (const PlanEntry& entry : plan) {
-            text += "  ";
-            PutPadded(text, NameOf(entry.action), 8);
+            text.append(kPlanIndent, ' ');
+            PutPadded(text, NameOf(entry.action), kActionColumns);
             if (entry.action == PlanAction::kSkip) {
-                Append(text, entry.reason, ": ");
-                const std::size_t used = 10 + entry.reason.size() + 2;
+                Append(text, entry.reason, kReasonEnd);
+                const std::size_t used = kLead + entry.reason.size() + kReasonEnd.size();
                 PutTail(text, entry.component->path,
                         std::max(kLeastComponentColumns,
                                  used < kTableColumns ? kTableColumns - used : 0));
             } else {
                 Append(text, Hex{entry.base}, "  ",
                        Hex{entry.component->facts->SizeOfImage(), kSizeDigits}, "  ");
-                PutTail(text, entry.component->path, kTableColumns - 10 - 20 - 12);
+                PutTail(text, entry.component->path,
+                        kTableColumns - kLead - kBaseColumns - kSizeColumns);
             }
             text.push_back('\n');
             out_.Commit();

@@ -81,11 +81,11 @@ Writer StandardStream(DWORD stream)
     };
 }
 
-std::string ErrorText(const std::string& path, DWORD code)
+std::string WhyNot(DWORD code)
 {
-    return path + (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                       ? ": no such file"
-                       : ": cannot be read (error " + std::to_string(code) + ")");
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+               ? "no such file"
+               : "cannot be read (error " + std::to_string(code) + ")";
 }
 
 // The file the service's setting names, read as the service reads it; empty when there is none.
@@ -124,7 +124,7 @@ pe::ReadAt OpenForReading(const std::string& path, std::string& error)
 {
     auto file = std::make_shared<os::UniqueFile>(OpenDiskFile(Utf16(path)));
     if (!*file) {
-        error = ErrorText(path, ::GetLastError());
+        error = path + ": " + WhyNot(::GetLastError());
         return {};
     }
     return [file](std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -169,8 +169,7 @@ FileFacts ImageFactsOfFile(const std::wstring& path)
     const os::UniqueFile file = OpenDiskFile(path);
     LARGE_INTEGER size{};
     if (!file || !::GetFileSizeEx(file.get(), &size)) {
-        const std::string why = ErrorText("", ::GetLastError());
-        facts.unreadable = why.substr(2);  // without the ": " that follows a path
+        facts.unreadable = WhyNot(::GetLastError());
         return facts;
     }
     facts.image = pe::ReadImageFacts(static_cast<std::uint64_t>(size.QuadPart),
