@@ -10,8 +10,9 @@ constexpr std::uint8_t kFill = 0xFF;
 constexpr std::array<std::size_t, 3> kTextOffsets = {kComponentPathOffset, kProcessPathOffset,
                                                      kOccupantPathOffset};
 constexpr std::string_view kServiceSuffix = "64";
-// A piece of a file: a whole number of records, about a mebibyte.
-constexpr std::size_t kPieceBytes = 660 * kRepairRecordBytes;
+// The pieces of a file: whole numbers of records, the largest about a mebibyte.
+constexpr std::size_t kFirstPieceBytes = 16 * kRepairRecordBytes;
+constexpr std::size_t kPieceBytes = 64 * kFirstPieceBytes;
 
 bool HasTerminator(RepairRecordSpan bytes, std::size_t offset)
 {
@@ -44,15 +45,20 @@ RecordState StateOf(RepairRecordSpan bytes, bool whole)
 
 std::uint64_t RepairFileScanner::Scan(const pe::ReadAt& read, const ScannedRecordVisitor& visit)
 {
-    current_.resize(kPieceBytes);
-    next_.resize(kPieceBytes);
-    std::size_t delivered = read(0, current_);
-    for (std::uint64_t offset = 0;; offset += delivered) {
-        const bool more = delivered == current_.size();
+    // A few records first, doubling up to a whole piece: a small file costs little. The buffers
+    // only grow, and serve the next file as they are.
+    std::size_t piece = kFirstPieceBytes;
+    current_.resize(std::max(current_.size(), piece));
+    std::size_t delivered = read(0, std::span(current_.data(), piece));
+    for (std::uint64_t offset = 0;;) {
+        const bool more = delivered == piece;
         std::future<std::size_t> ahead;
         if (more) {
-            ahead = std::async(std::launch::async,
-                               [&read, this, at = offset + delivered] { return read(at, next_); });
+            piece = std::min(2 * piece, kPieceBytes);
+            next_.resize(std::max(next_.size(), piece));
+            ahead = std::async(std::launch::async, [&read, this, piece, at = offset + delivered] {
+                return read(at, std::span(next_.data(), piece));
+            });
         }
         std::size_t at = 0;
         for (; delivered - at >= kRepairRecordBytes; at += kRepairRecordBytes) {
@@ -64,6 +70,7 @@ std::uint64_t RepairFileScanner::Scan(const pe::ReadAt& read, const ScannedRecor
         if (!more) {
             return delivered - at;
         }
+        offset += delivered;
         delivered = ahead.get();
         std::swap(current_, next_);
     }

@@ -48,10 +48,10 @@ struct ScannedRecord {
 
 using ScannedRecordVisitor = std::function<void(const ScannedRecord&)>;
 
-// Reads repair-pending files from offset 0 in pieces of about a mebibyte, the next piece read on
-// a thread of its own while the records of the last one are decoded, until a read delivers less
-// than it asked for (the end of the file, or a read that fails). Its buffers serve file after
-// file.
+// Reads repair-pending files from offset 0 in pieces that grow to about a mebibyte, the next
+// piece read on a thread of its own while the records of the last one are decoded, until a read
+// delivers less than it asked for (the end of the file, or a read that fails). Its buffers serve
+// file after file.
 class RepairFileScanner {
 public:
     // Hands every whole record of the file that `read` delivers to `visit`, in file order (the

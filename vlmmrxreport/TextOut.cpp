@@ -85,10 +85,11 @@ void TextOut::Commit()
 
 bool TextOut::Finish()
 {
-    if (!text_.empty()) {
-        HandOn();
-    }
     Wait();
+    if (!text_.empty()) {  // the last piece on this thread: nothing is left to overlap with it
+        failed_ = !writer_(text_) || failed_;
+        text_.clear();
+    }
     return !failed_;
 }
 

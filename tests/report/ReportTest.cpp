@@ -99,6 +99,25 @@ TEST(ReportRecords, TellWholeRecordsFromOnesTheServiceFilledAfterATornWriteAndFr
         RepairRecord record;
         EXPECT_EQ(StateOf(bytes, DecodeRepairRecord(bytes, record)), row.state) << row.name;
     }
+    File many;  // read in pieces that grow: every record once, in order, and the bytes after
+    for (int index = 0; index < 100; ++index) {
+        const File one = FileOf({{0x10000, 0x180000000, L"C:\\a.dll"}});
+        many.insert(many.end(), one.begin(), one.end());
+    }
+    many.resize(many.size() + 7);
+    std::vector<std::uint64_t> offsets;
+    const auto readMany = [&many](std::uint64_t at, std::span<std::uint8_t> into) {
+        const auto rest = std::span(many).subspan(std::min<std::size_t>(at, many.size()));
+        const std::size_t count = std::min(into.size(), rest.size());
+        std::copy_n(rest.begin(), count, into.begin());
+        return count;
+    };
+    EXPECT_EQ(ScanRepairFile(readMany, [&offsets](const ScannedRecord& entry) {
+                  offsets.push_back(entry.offset);
+              }),
+              7u);
+    ASSERT_EQ(offsets.size(), 100u);
+    EXPECT_EQ(offsets.back(), 99u * kRepairRecordBytes);
     EXPECT_EQ(SourceName("\\\\share\\vlm\\WEB01.dat"), "WEB01");
     EXPECT_EQ(SourceName("/fleet/pending64.dat"), "pending");
     EXPECT_EQ(SourceName("C:\\Data\\64"), "64");
