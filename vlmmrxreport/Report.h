@@ -1,72 +1,83 @@
-// A repair-pending file as the report tool reads it: every whole record with its offset and
-// whether its texts are whole, the bytes after the last whole record, and what the tool derives
-// from them (the groups by preferred base, the summary, the exit code).
+// The records of repair-pending files as the report tool reads them: each whole record with its
+// offset and its state, the bytes after the last whole record, the name of the machine a file
+// came from, and the messages and exit codes that damage gives.
 #pragma once
 
 #include "image/PeHeaders.h"
 #include "image/RepairRecord.h"
 
 #include <cstdint>
-#include <deque>
-#include <map>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The tool's exit codes.
 inline constexpr int kExitClean = 0;
-// The file does not end on a record boundary, or a record's texts are not terminated.
+// A file holds damage that the service would not have made: an unterminated text, a record
+// completed with something other than 0xFF bytes, or bytes after the last whole record.
 inline constexpr int kExitDamaged = 1;
-// Nothing to read: no such file, no file named and none configured, or a bad command line.
-inline constexpr int kExitNothingToRead = 2;
+inline constexpr int kExitUsage = 2;  // a wrong command line
+// A file is missing or cannot be read (or the output cannot be written); the others are shown.
+inline constexpr int kExitUnreadable = 3;
 
-struct ReportRecord {
-    std::uint64_t offset = 0;  // of the record's first byte in the file
-    // Its three texts are terminated within their fields. An invalid record is garbage or a torn
-    // write: it is shown, but neither grouped, counted as a component or process, nor planned.
-    bool valid = false;
-    RepairRecord record;
+enum class RecordState {
+    kValid,  // its three texts are terminated within their fields
+    // Not whole, but as the service leaves a record cut by a torn write: the service writes its
+    // next record at the next boundary and fills the rest of the cut one with 0xFF bytes, so that
+    // no reader takes it for a record. Only a warning.
+    kFilled,
+    kDamaged,  // not whole in any way the service would have left it
 };
 
-struct Report {
-    // In file order. A deque, so that the groups' pointers to its records stay valid while it
-    // grows.
-    std::deque<ReportRecord> records;
-    std::uint64_t tornTailBytes = 0;  // after the last whole record
+struct ScannedRecord {
+    std::uint64_t offset = 0;  // of the record's first byte in its file
+    RecordState state = RecordState::kDamaged;
+    RepairRecord record;  // its texts as far as they go when it is not valid
 
-    // Where the bytes after the last whole record start.
-    [[nodiscard]] std::uint64_t TornTailOffset() const;
+    [[nodiscard]] bool IsComponent() const
+    {
+        return state == RecordState::kValid && !record.IsProcessRecord();
+    }
+    [[nodiscard]] bool IsProcess() const
+    {
+        return state == RecordState::kValid && record.IsProcessRecord();
+    }
 };
 
-// Reads a file through `read` as ReadRepairRecords does: every whole record, and the bytes after
-// the last one.
-[[nodiscard]] Report ReadReport(const pe::ReadAt& read);
+using ScannedRecordVisitor = std::function<void(const ScannedRecord&)>;
 
-// A file held whole in `bytes`.
-[[nodiscard]] Report ReadReport(std::span<const std::uint8_t> bytes);
+// Reads repair-pending files from offset 0 in pieces that grow to about a mebibyte, the next
+// piece read on a thread of its own while the records of the last one are decoded, until a read
+// delivers less than it asked for (the end of the file, or a read that fails). Its buffers serve
+// file after file.
+class RepairFileScanner {
+public:
+    // Hands every whole record of the file that `read` delivers to `visit`, in file order (the
+    // same object each time, decoded anew); returns the bytes after the last one. `read` is
+    // called from one thread at a time.
+    std::uint64_t Scan(const pe::ReadAt& read, const ScannedRecordVisitor& visit);
 
-// Whether `entry` is a valid component record (valid, and not a process record).
-[[nodiscard]] bool IsComponentRecord(const ReportRecord& entry);
-
-// The valid component records by the preferred base they wanted, the bases in ascending order,
-// each group in file order.
-using PreferredBaseGroups = std::map<std::uint64_t, std::vector<const ReportRecord*>>;
-[[nodiscard]] PreferredBaseGroups GroupByPreferredBase(const Report& report);
-
-struct ReportSummary {
-    std::size_t records = 0;
-    std::size_t componentRecords = 0;
-    std::size_t processRecords = 0;
-    std::size_t invalidRecords = 0;
-    std::size_t distinctComponents = 0;  // component paths compared without regard to case
-    std::uint64_t tornTailBytes = 0;
+private:
+    std::vector<std::uint8_t> current_;
+    std::vector<std::uint8_t> next_;
+    ScannedRecord entry_;
 };
-[[nodiscard]] ReportSummary Summarize(const Report& report);
 
-// kExitDamaged when the file has a torn tail or an invalid record; kExitClean otherwise.
-[[nodiscard]] int ExitCodeFor(const Report& report);
+// Scans one file with a scanner of its own.
+std::uint64_t ScanRepairFile(const pe::ReadAt& read, const ScannedRecordVisitor& visit);
 
-// One message per damage, each naming `file` and the offset: every invalid record, then the torn
-// tail with its length. None for an undamaged file.
-[[nodiscard]] std::vector<std::string> DamageMessages(const std::string& file,
-                                                      const Report& report);
+// The state of a record whose texts `whole` says are terminated or not.
+[[nodiscard]] RecordState StateOf(RepairRecordSpan bytes, bool whole);
+
+// The machine a collected file stands for: its file name without its extension and without the
+// "64" that the service adds (C:\Fleet\WEB01.dat and pending64.dat give WEB01 and pending).
+[[nodiscard]] std::string SourceName(std::string_view path);
+
+// What standard error says of a record that is not valid, naming `file` and the offset.
+[[nodiscard]] std::string StateMessage(std::string_view file, const ScannedRecord& entry);
+
+// What it says of `bytes` after the last whole record, which start at `offset`.
+[[nodiscard]] std::string TornTailMessage(std::string_view file, std::uint64_t bytes,
+                                          std::uint64_t offset);

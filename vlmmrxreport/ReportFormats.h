@@ -1,25 +1,39 @@
-// The report's three forms, as UTF-8 text: a table for people, CSV and JSON for programs.
+// The report's forms, written as the records stream past and closed with what is known only at
+// the end: a table for people, CSV, JSON and JSON Lines for programs, an HTML page, and the plan
+// as a command file or CSV.
 #pragma once
 
+#include "vlmmrxreport/Findings.h"
+#include "vlmmrxreport/Options.h"
 #include "vlmmrxreport/RebasePlan.h"
-#include "vlmmrxreport/Report.h"
+#include "vlmmrxreport/TextOut.h"
 
-#include <string>
+#include <memory>
 #include <vector>
 
-enum class ReportFormat { kTable, kCsv, kJson };
+class ReportWriter {
+public:
+    virtual ~ReportWriter() = default;
+    // A file's records follow; `several` when more than one file is read.
+    virtual void BeginSource(const SourceFindings& source, bool several);
+    // One record that passed the filters, with what Findings::Add made of it.
+    virtual void Record(const SourceFindings& source, const ScannedRecord& entry,
+                        const Findings::Verdict& verdict);
+    // Everything after the records; `plan` when one was asked for.
+    virtual void End(const Findings& findings, const std::vector<PlanEntry>* plan) = 0;
+};
 
-// The component records grouped by the preferred base they wanted (each with where it was
-// loaded, in which process, and the occupant), then the process records, any invalid records
-// and torn tail, the plan's section when `plan` is given, and last a summary line.
-[[nodiscard]] std::string FormatTable(const Report& report, const std::vector<PlannedBase>* plan);
+// The writer of `format`, appending to `out`. With the plan, csv writes the plan instead of the
+// records.
+[[nodiscard]] std::unique_ptr<ReportWriter> MakeWriter(ReportFormat format, bool plan,
+                                                       TextOut& out);
 
-// A header line, then one line per record, fields named as in FormatJson; fields are quoted as
-// RFC 4180 has it where they need to be, and lines end in CRLF. It has no place for a plan.
-[[nodiscard]] std::string FormatCsv(const Report& report);
+// What `format` needs gathered beyond the counts.
+[[nodiscard]] Gathering GatheringFor(ReportFormat format, bool plan);
 
-// One object: "records" (one object per record, in file order), "tornTailBytes", "collisions"
-// (one object per preferred base that two or more valid component records wanted, the bases in
-// ascending order) and, when `plan` is given, "plan". Bases are strings of "0x" and 16 hex
-// digits; offsets, sizes and counts are numbers.
-[[nodiscard]] std::string FormatJson(const Report& report, const std::vector<PlannedBase>* plan);
+// Whether output in `format` written to a file starts with a UTF-8 byte-order mark, so that
+// spreadsheet programs and older shells take it for UTF-8.
+[[nodiscard]] bool WantsByteOrderMark(ReportFormat format);
+
+// The writer of the HTML page (HtmlPage.cpp).
+[[nodiscard]] std::unique_ptr<ReportWriter> MakeHtmlWriter(TextOut& out);

@@ -1,6 +1,8 @@
 #include "vlmmrxreport/Utf8.h"
 
+#include <algorithm>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -64,6 +66,23 @@ void AppendCodePoint(std::string& out, char32_t point)
 void AppendUtf8(std::string& out, std::wstring_view units)
 {
     for (std::size_t index = 0; index < units.size(); ++index) {
+        // A run of ASCII, the usual path, in one piece.
+        std::size_t end = index;
+        while (end < units.size() && UnitAt(units, end) <= kLargestOneByte) {
+            ++end;
+        }
+        if (end > index) {
+            const std::size_t start = out.size();
+            out.resize(start + (end - index));
+            std::transform(units.begin() + static_cast<std::ptrdiff_t>(index),
+                           units.begin() + static_cast<std::ptrdiff_t>(end), out.begin() +
+                           static_cast<std::ptrdiff_t>(start),
+                           [](wchar_t unit) { return static_cast<char>(unit); });
+            index = end;
+            if (index == units.size()) {
+                return;
+            }
+        }
         char32_t point = UnitAt(units, index);
         if (IsHighSurrogate(point) && index + 1 < units.size() &&
             IsLowSurrogate(UnitAt(units, index + 1))) {
@@ -81,4 +100,65 @@ std::string Utf8(std::wstring_view units)
     std::string out;
     AppendUtf8(out, units);
     return out;
+}
+
+namespace {
+
+constexpr unsigned char kContinuationTag = 0xC0;
+constexpr unsigned char kLeadingTwo = 0xE0;
+constexpr unsigned char kLeadingThree = 0xF0;
+constexpr unsigned char kLeadingFour = 0xF8;
+
+// The length a leading byte announces and its payload bits; 0 for a byte that leads nothing.
+std::pair<std::size_t, char32_t> Leading(unsigned char byte)
+{
+    if (byte <= kLargestOneByte) {
+        return {1, byte};
+    }
+    if ((byte & kLeadingTwo) == kTwoBytesMark) {
+        return {2, byte & 0x1Fu};
+    }
+    if ((byte & kLeadingThree) == kThreeBytesMark) {
+        return {3, byte & 0x0Fu};
+    }
+    if ((byte & kLeadingFour) == kFourBytesMark) {
+        return {4, byte & 0x07u};
+    }
+    return {0, 0};
+}
+
+// The smallest code point that a sequence of each length may encode (shorter forms are invalid).
+constexpr char32_t kSmallestOf[] = {0, 0, kLargestOneByte + 1, kLargestTwoBytes + 1,
+                                    kFirstSupplementary};
+
+}  // namespace
+
+std::wstring Utf16(std::string_view text)
+{
+    std::wstring units;
+    for (std::size_t index = 0; index < text.size();) {
+        auto [length, point] = Leading(static_cast<unsigned char>(text[index]));
+        bool valid = length != 0 && index + length <= text.size();
+        for (std::size_t next = 1; valid && next < length; ++next) {
+            const auto byte = static_cast<unsigned char>(text[index + next]);
+            valid = (byte & kContinuationTag) == kContinuationMark;
+            point = point << kContinuationBits | (byte & kContinuationMask);
+        }
+        valid = valid && point >= kSmallestOf[length] && point <= kLastCodePoint &&
+                !(point >= kHighSurrogateFirst && point < kSurrogateEnd);
+        if (!valid) {
+            units.push_back(static_cast<wchar_t>(kReplacement));
+            ++index;
+            continue;
+        }
+        index += length;
+        if (point >= kFirstSupplementary) {
+            point -= kFirstSupplementary;
+            units.push_back(static_cast<wchar_t>(kHighSurrogateFirst + (point >> kSurrogateBits)));
+            units.push_back(static_cast<wchar_t>(kLowSurrogateFirst + (point & 0x3FF)));
+        } else {
+            units.push_back(static_cast<wchar_t>(point));
+        }
+    }
+    return units;
 }

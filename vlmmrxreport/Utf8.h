@@ -11,3 +11,7 @@ void AppendUtf8(std::string& out, std::wstring_view units);
 
 // `units` as UTF-8, as AppendUtf8 writes it.
 [[nodiscard]] std::string Utf8(std::wstring_view units);
+
+// UTF-8 `text` as UTF-16 units (surrogate pairs for code points above U+FFFF); a byte that starts
+// no valid sequence becomes U+FFFD.
+[[nodiscard]] std::wstring Utf16(std::string_view text);

@@ -21,15 +21,6 @@ constexpr REGSAM kSettingAccess = KEY_QUERY_VALUE | KEY_WOW64_32KEY;
 // Larger writes are split: a console takes at most about 64 KiB per call.
 constexpr DWORD kLargestWrite = 0x8000;
 
-std::wstring Wide(std::string_view text)
-{
-    const int length = static_cast<int>(text.size());
-    std::wstring wide(::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(),
-                          static_cast<int>(wide.size()));
-    return wide;
-}
-
 // Opens a disk file for reading, whoever else reads or writes it; empty for anything else.
 os::UniqueFile OpenDiskFile(const std::wstring& path)
 {
@@ -57,7 +48,7 @@ bool ShowOnConsole(HANDLE handle, std::string_view text)
     if (!::GetConsoleMode(handle, &mode)) {
         return false;
     }
-    const std::wstring wide = Wide(text);
+    const std::wstring wide = Utf16(text);
     DWORD written = 0;
     for (std::size_t at = 0; at < wide.size(); at += written) {
         if (!::WriteConsoleW(handle, wide.data() + at, PieceOf(wide.size() - at), &written,
@@ -69,19 +60,32 @@ bool ShowOnConsole(HANDLE handle, std::string_view text)
     return true;
 }
 
-void Write(DWORD stream, std::string_view text)
+// Writes all of `text` to `handle`; false when a write fails.
+bool WriteAll(HANDLE handle, std::string_view text)
 {
-    const HANDLE handle = ::GetStdHandle(stream);
-    if (ShowOnConsole(handle, text)) {
-        return;
-    }
     DWORD written = 0;
     for (std::size_t at = 0; at < text.size(); at += written) {
         if (!::WriteFile(handle, text.data() + at, PieceOf(text.size() - at), &written, nullptr) ||
             written == 0) {
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+Writer StandardStream(DWORD stream)
+{
+    return [stream](std::string_view text) {
+        const HANDLE handle = ::GetStdHandle(stream);
+        return ShowOnConsole(handle, text) || WriteAll(handle, text);
+    };
+}
+
+std::string WhyNot(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+               ? "no such file"
+               : "cannot be read (error " + std::to_string(code) + ")";
 }
 
 // The file the service's setting names, read as the service reads it; empty when there is none.
@@ -104,7 +108,7 @@ std::wstring ConfiguredRepairFile()
 
 }  // namespace
 
-std::string ServiceRepairFile(std::string& error)
+std::string ServiceRepairFile(std::string& error, bool& usage)
 {
     const std::string path = Utf8(ConfiguredRepairFile());
     if (path.empty()) {
@@ -112,17 +116,15 @@ std::string ServiceRepairFile(std::string& error)
                 "\" setting in HKLM\\" + Utf8(kServiceKeyText) +
                 " (32-bit view) names the service's file";
     }
+    usage = false;
     return path;
 }
 
 pe::ReadAt OpenForReading(const std::string& path, std::string& error)
 {
-    auto file = std::make_shared<os::UniqueFile>(OpenDiskFile(Wide(path)));
+    auto file = std::make_shared<os::UniqueFile>(OpenDiskFile(Utf16(path)));
     if (!*file) {
-        const DWORD code = ::GetLastError();
-        error = path + (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                            ? ": no such file"
-                            : ": cannot be read (error " + std::to_string(code) + ")");
+        error = path + ": " + WhyNot(::GetLastError());
         return {};
     }
     return [file](std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -130,31 +132,75 @@ pe::ReadAt OpenForReading(const std::string& path, std::string& error)
     };
 }
 
-std::uint32_t ImageSizeOfFile(const std::wstring& path)
+bool ListFolder(const std::string& path, std::vector<std::string>& files, std::string& error)
 {
+    const std::wstring folder = Utf16(path);
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return false;
+    }
+    const std::wstring separated = folder.ends_with(L'\\') || folder.ends_with(L'/')
+                                       ? folder
+                                       : folder + L'\\';
+    WIN32_FIND_DATAW found{};
+    const os::UniqueFind search(::FindFirstFileExW((separated + L'*').c_str(), FindExInfoBasic,
+                                                   &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) {
+        error = path + ": the folder cannot be read (error " + std::to_string(::GetLastError()) +
+                ")";
+        return false;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            files.push_back(Utf8(separated + found.cFileName));
+        }
+    } while (::FindNextFileW(search.get(), &found));
+    std::sort(files.begin(), files.end());
+    return true;
+}
+
+FileFacts ImageFactsOfFile(const std::wstring& path)
+{
+    FileFacts facts;
     if (NamesPipe(path)) {
-        return 0;
+        facts.unreadable = "names a pipe";
+        return facts;
     }
     const os::UniqueFile file = OpenDiskFile(path);
     LARGE_INTEGER size{};
     if (!file || !::GetFileSizeEx(file.get(), &size)) {
-        return 0;
+        facts.unreadable = WhyNot(::GetLastError());
+        return facts;
     }
-    return pe::ReadSizeOfImage(static_cast<std::uint64_t>(size.QuadPart),
-                               [&file](std::uint64_t offset, std::span<std::uint8_t> into) {
-                                   return ReadFileAt(file.get(), offset, into);
-                               });
+    facts.image = pe::ReadImageFacts(static_cast<std::uint64_t>(size.QuadPart),
+                                     [&file](std::uint64_t offset, std::span<std::uint8_t> into) {
+                                         return ReadFileAt(file.get(), offset, into);
+                                     });
+    if (!facts.image) {
+        facts.unreadable = "no PE headers";
+    }
+    return facts;
 }
 
-void WriteOutput(std::string_view text) { Write(STD_OUTPUT_HANDLE, text); }
-
-void WriteMessage(std::string_view text) { Write(STD_ERROR_HANDLE, text); }
-
-int wmain(int argc, wchar_t** argv)
+std::wstring WindowsFolder()
 {
-    std::vector<std::string> arguments;
-    for (int index = 1; index < argc; ++index) {
-        arguments.push_back(Utf8(argv[index]));
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+Writer StandardOutput() { return StandardStream(STD_OUTPUT_HANDLE); }
+
+Writer StandardError() { return StandardStream(STD_ERROR_HANDLE); }
+
+Writer CreateOutputFile(const std::string& path, std::string& error)
+{
+    auto file = std::make_shared<os::UniqueFile>(::CreateFileW(
+        Utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!*file) {
+        error = path + ": cannot be created (error " + std::to_string(::GetLastError()) + ")";
+        return {};
     }
-    return RunReport(arguments);
+    return [file](std::string_view text) { return WriteAll(file->get(), text); };
 }

@@ -91,16 +91,46 @@ template std::uint64_t ReadImageBase<OptionalHeader32>(std::uint64_t, const Read
 template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, const ReadAt&, DosHeader&,
                                                        FileHeader&, OptionalHeader64&);
 
-std::uint32_t ReadSizeOfImage(std::uint64_t fileSize, const ReadAt& read)
+namespace {
+
+template <typename Optional>
+ImageFacts FactsOf(const Optional& optional)
 {
-    static_assert(offsetof(OptionalHeader32, sizeOfImage) ==
-                  offsetof(OptionalHeader64, sizeOfImage));
-    DosHeader dos{};
+    ImageFacts facts;
+    facts.pe32Plus = optional.magic == kPe32PlusMagic;
+    facts.imageBase = optional.imageBase;
+    facts.sizeOfImage = optional.sizeOfImage;
+    facts.dllCharacteristics = optional.dllCharacteristics;
+    facts.hasCertificate = optional.numberOfRvaAndSizes > kSecurityDirectory &&
+                           optional.dataDirectory[kSecurityDirectory].size != 0;
+    return facts;
+}
+
+// The facts through the reader of `Optional`, which refuses headers cut short.
+template <typename Optional>
+std::optional<ImageFacts> FactsThrough(std::uint64_t fileSize, const ReadAt& read, DosHeader& dos)
+{
     FileHeader file{};
-    // The narrower reader, which still refuses a PE32+ header cut short, holds the field of both.
-    OptionalHeader32 optional{};
+    Optional optional{};
     static_cast<void>(ReadImageBase(fileSize, read, dos, file, optional));
-    return optional.sizeOfImage;
+    if (optional.magic != kPe32Magic && optional.magic != kPe32PlusMagic) {
+        return std::nullopt;  // no header decoded, or one of neither width
+    }
+    return FactsOf(optional);
+}
+
+}  // namespace
+
+std::optional<ImageFacts> ReadImageFacts(std::uint64_t fileSize, const ReadAt& read)
+{
+    DosHeader dos{};
+    // The narrower reader first: it decodes a header of either width that is whole, and its
+    // Magic says whether the wider one must read it again.
+    const std::optional<ImageFacts> narrow = FactsThrough<OptionalHeader32>(fileSize, read, dos);
+    if (!narrow || !narrow->pe32Plus) {
+        return narrow;
+    }
+    return FactsThrough<OptionalHeader64>(fileSize, read, dos);
 }
 
 bool IsPE32Plus(Bytes image)

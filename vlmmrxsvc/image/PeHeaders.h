@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 namespace pe {
@@ -185,10 +186,24 @@ extern template std::uint64_t ReadImageBase<OptionalHeader64>(std::uint64_t, con
                                                               DosHeader&, FileHeader&,
                                                               OptionalHeader64&);
 
-// The SizeOfImage of the file of `fileSize` bytes that `read` delivers, of either width (the field
-// lies at the same offset in both optional headers), its headers read as ReadImageBase reads
-// them; 0 when they cannot be read.
-[[nodiscard]] std::uint32_t ReadSizeOfImage(std::uint64_t fileSize, const ReadAt& read);
+// What a reader of the report wants to know of an image file, beyond its base.
+inline constexpr std::uint16_t kDynamicBase = 0x0040;  // DllCharacteristics: the image asks to move
+// The data directory that holds the certificate table (its address is a file offset).
+inline constexpr std::size_t kSecurityDirectory = 4;
+
+struct ImageFacts {
+    bool pe32Plus = false;  // the Magic's width: PE32+ (64-bit) or PE32
+    std::uint64_t imageBase = 0;
+    std::uint32_t sizeOfImage = 0;
+    std::uint16_t dllCharacteristics = 0;
+    bool hasCertificate = false;  // a certificate table is present (its validity is not checked)
+};
+
+// The facts of the file of `fileSize` bytes that `read` delivers, its optional header read with
+// the width that its Magic announces (headers read as ReadImageBase reads them). Nothing when the
+// headers cannot be read or the Magic is of neither width. The certificate table counts only when
+// the header has room for its directory and the directory is not empty.
+[[nodiscard]] std::optional<ImageFacts> ReadImageFacts(std::uint64_t fileSize, const ReadAt& read);
 
 // Of a whole file held in `image`: true when it begins with "MZ" and the optional header at
 // e_lfanew + 24 has the PE32+ Magic and lies wholly inside `image`. The NT signature is not

@@ -24,8 +24,7 @@ std::uint64_t NumberAt(RepairRecordSpan bytes, std::size_t offset)
 // the field's last unit sees it; false when no terminator lies within the field.
 bool TextAt(RepairRecordSpan bytes, std::size_t offset, std::wstring& text)
 {
-    bool terminated = false;
-    text = LoadUtf16(bytes.subspan(offset, kRepairTextBytes), &terminated);
+    const bool terminated = LoadUtf16Into(bytes.subspan(offset, kRepairTextBytes), text);
     text.resize(std::min(text.size(), kTextCharacters));
     return terminated;
 }

@@ -54,24 +54,32 @@ bool StoreField(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
     return true;
 }
 
-// The UTF-16 text in `bytes` up to its first terminator, or all of its whole units when it has
-// none (an odd last byte is no unit). `terminated`, when given, says which.
+// Puts into `text` (replacing what it held, keeping its capacity) the UTF-16 text in `bytes` up to
+// its first terminator, or all of its whole units when it has none (an odd last byte is no unit).
+// Returns whether a terminator ended it.
+inline bool LoadUtf16Into(ByteSpan bytes, std::wstring& text)
+{
+    const std::size_t units = bytes.size() / kUtf16UnitBytes;
+    std::size_t length = 0;
+    while (length < units && (bytes[length * kUtf16UnitBytes] != 0 ||
+                              bytes[length * kUtf16UnitBytes + 1] != 0)) {
+        ++length;
+    }
+    text.resize(length);
+    for (std::size_t unit = 0; unit < length; ++unit) {
+        text[unit] = static_cast<wchar_t>(bytes[unit * kUtf16UnitBytes] |
+                                          bytes[unit * kUtf16UnitBytes + 1] << 8);
+    }
+    return length < units;
+}
+
+// The text that LoadUtf16Into gives; `terminated`, when given, says whether a terminator ended it.
 [[nodiscard]] inline std::wstring LoadUtf16(ByteSpan bytes, bool* terminated = nullptr)
 {
     std::wstring text;
-    const std::size_t units = bytes.size() / kUtf16UnitBytes;
-    for (std::size_t unit = 0; unit < units; ++unit) {
-        const auto value = *LoadField<std::uint16_t>(bytes, unit * kUtf16UnitBytes);
-        if (value == 0) {
-            if (terminated != nullptr) {
-                *terminated = true;
-            }
-            return text;
-        }
-        text.push_back(static_cast<wchar_t>(value));
-    }
+    const bool ended = LoadUtf16Into(bytes, text);
     if (terminated != nullptr) {
-        *terminated = false;
+        *terminated = ended;
     }
     return text;
 }

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr std::wstring_view kPipeMarker = L"\\PIPE\\";
+constexpr std::uint32_t kFirstBeyondAscii = 0x80;
 
 // The simple upper-case mappings of the Basic Multilingual Plane, as runs of letters that share
 // the distance to their capitals: every `stride`-th character from `first` to `last` maps to
@@ -100,6 +101,9 @@ wchar_t UpperAscii(wchar_t c)
 wchar_t UpperCaseOf(wchar_t c)
 {
     const auto code = static_cast<std::uint32_t>(c);
+    if (code < kFirstBeyondAscii) {  // most paths are ASCII: no search of the table
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
     const auto* run = std::lower_bound(
         std::begin(kUpperCaseRuns), std::end(kUpperCaseRuns), code,
         [](const UpperCaseRun& candidate, std::uint32_t value) { return candidate.last < value; });
@@ -112,7 +116,13 @@ wchar_t UpperCaseOf(wchar_t c)
 
 void UpperCase(std::wstring& text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), UpperCaseOf);
+    for (wchar_t& c : text) {
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        } else if (static_cast<std::uint32_t>(c) >= kFirstBeyondAscii) {
+            c = UpperCaseOf(c);
+        }
+    }
 }
 
 std::wstring UpperCased(std::wstring_view text)

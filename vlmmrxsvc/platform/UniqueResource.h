@@ -103,6 +103,12 @@ struct MappedViewTraits {  // MapViewOfFile: the view's base address, NULL when 
     static void close(pointer value) noexcept { ::UnmapViewOfFile(value); }
 };
 
+struct FindHandleTraits {  // FindFirstFileExW: INVALID_HANDLE_VALUE when invalid
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { ::FindClose(value); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -110,5 +116,6 @@ using UniqueEventSource = UniqueResource<EventSourceTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueView = UniqueResource<MappedViewTraits>;
 using UniqueServiceLock = UniqueResource<ServiceLockTraits>;
+using UniqueFind = UniqueResource<FindHandleTraits>;
 
 }  // namespace os
