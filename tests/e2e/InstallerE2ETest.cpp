@@ -143,6 +143,8 @@ TEST_F(InstallerEndToEnd, TheNextVersionReplacesThisOneAndIsNotDowngraded)
 TEST_F(InstallerEndToEnd, AnUpgradeKeepsWhatAnAdministratorChanged)
 {
     ASSERT_EQ(Msiexec(L"/i", kFirst), 0u);
+    // In its loop, so that the removal's stop is not sent while it starts.
+    ASSERT_TRUE(WaitUntil([] { return exists(kRepairFile); }));
     Tune();
     const wchar_t* upgrading = L"UPGRADINGPRODUCTCODE={6B2B3C1D-0000-4000-8000-000000000001}";
     ASSERT_EQ(Msiexec(L"/x", kFirst, upgrading), 0u);
