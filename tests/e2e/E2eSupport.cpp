@@ -44,8 +44,15 @@ SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state, Clock::duration time
 
 SERVICE_STATUS Stop(SC_HANDLE service, Clock::duration timeout)
 {
+    // A service that cannot take a control yet (still starting, or busy with a control another
+    // program sent) is asked again until the time is up.
     SERVICE_STATUS status{};
-    ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+    WaitUntil(
+        [&] {
+            return ::ControlService(service, SERVICE_CONTROL_STOP, &status) ||
+                   ::GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+        },
+        timeout);
     return WaitForState(service, SERVICE_STOPPED, timeout);
 }
 

@@ -100,6 +100,9 @@ protected:
         EXPECT_EQ(Msiexec(L"/x", kNext), 0u);
         EXPECT_EQ(Msiexec(L"/x", kFirst), 0u);  // 0 also when it is not installed
         EXPECT_TRUE(InstalledVersions().empty());
+        // Wine's StopServices does not wait: the deleted service goes once its process ended,
+        // before the next case installs it again.
+        EXPECT_TRUE(WaitUntil([] { return !OpenOurService(SERVICE_QUERY_STATUS); }));
     }
 };
 
