@@ -44,7 +44,16 @@ SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state, Clock::duration time
 
 SERVICE_STATUS Stop(SC_HANDLE service, Clock::duration timeout)
 {
+    // A service that has not reported a state of its own may not have its control handler yet,
+    // and Wine's service manager refuses a second stop while a first is pending (then ends the
+    // service by force): wait until it has, then send one stop.
     SERVICE_STATUS status{};
+    WaitUntil(
+        [&] {
+            return !::QueryServiceStatus(service, &status) ||
+                   status.dwCurrentState != SERVICE_START_PENDING;
+        },
+        timeout);
     ::ControlService(service, SERVICE_CONTROL_STOP, &status);
     return WaitForState(service, SERVICE_STOPPED, timeout);
 }

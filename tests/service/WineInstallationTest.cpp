@@ -6,6 +6,7 @@
 #include "EventLogDouble.h"
 
 #include <gtest/gtest.h>
+#include <oleauto.h>
 
 #include <span>
 
@@ -62,6 +63,24 @@ TEST_F(WineInstallation, EachFailingServiceCallIsLoggedAsAnError)
                  L"Uninstall: Couldn't open the " + service + L".");
     expectLogged(true, "DeleteService", FailingDouble(&::DeleteService), 0, 0,
                  L"Uninstall: The " + service + L" could not be deleted. Last error = 5.");
+}
+
+LSTATUS WINAPI RefuseKey(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES*,
+                         HKEY*, DWORD*)
+{
+    return ERROR_ACCESS_DENIED;
+}
+
+TEST_F(WineInstallation, AnEventSourceThatCannotBeWrittenChangesNoResult)
+{
+    const ImportPatch patch("RegCreateKeyExW", reinterpret_cast<const void*>(&RefuseKey));
+    EXPECT_EQ(module.RegisterServer(TRUE, FALSE), S_OK);
+    ITypeLib* library = nullptr;  // registered all the same
+    constexpr GUID kTypeLibraryId = {
+        0x273EEBCE, 0xBBFB, 0x4E37, {0xA7, 0x25, 0xC0, 0x29, 0xD7, 0x0B, 0x67, 0x1E}};
+    ASSERT_EQ(::LoadRegTypeLib(kTypeLibraryId, 1, 0, 0x0409, &library), S_OK);
+    library->Release();
+    EXPECT_EQ(module.UnregisterServer(), S_OK);
 }
 
 std::vector<DWORD> g_recovery;  // the reset period, then type and delay of each action

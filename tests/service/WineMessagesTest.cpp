@@ -1,10 +1,12 @@
 // The executable's message table as the Event Viewer reads it: the executable loaded as data,
-// each event id the service writes formatted with inserts given as strings, as the log passes them.
+// each event id the service writes formatted with inserts given as strings, as the log passes them;
+// and both programs' version resources, as Explorer and update tools read them.
 #include "process/victim/Beside.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 TEST(WineMessages, EachEventIdFormatsWithItsInserts)
 {
@@ -31,5 +33,27 @@ TEST(WineMessages, EachEventIdFormatsWithItsInserts)
         EXPECT_NE(text.find(expected), text.npos) << text;
         EXPECT_LT(text.find(L"<1>"), text.find(L"<2>"));
         EXPECT_EQ(text.find(L"<2>") == text.npos, expected.find(L"<2>") == expected.npos);
+    }
+}
+
+TEST(WineResources, BothProgramsCarryTheProjectVersion)
+{
+    for (const std::wstring program : {L"vlmmrxsvc.exe", L"vlmmrxreport.exe"}) {
+        const std::wstring path = Beside(program.c_str());
+        std::vector<BYTE> data(::GetFileVersionInfoSizeW(path.c_str(), nullptr));
+        ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, data.size(), data.data())) << path;
+        const auto text = [&data](const std::wstring& name) {
+            void* value = nullptr;
+            UINT length = 0;
+            const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+            return ::VerQueryValueW(data.data(), key.c_str(), &value, &length)
+                       ? std::wstring(static_cast<const wchar_t*>(value)) : L"-";
+        };
+        for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+            EXPECT_EQ(text(name), VLM_VERSION_TEXT) << program << L" " << name;
+        }
+        EXPECT_EQ(text(L"CompanyName"), L"Velmora");
+        EXPECT_EQ(text(L"ProductName"), L"Velmora 64-bit Virtual Memory Optimization");
+        EXPECT_EQ(text(L"OriginalFilename"), program);
     }
 }

@@ -172,10 +172,9 @@ HRESULT CServiceModule::RegisterServer(BOOL registerTypeLibrary, BOOL asService)
     if (opened != ERROR_SUCCESS) {
         return static_cast<HRESULT>(opened);
     }
-    const LSTATUS messages = RegisterEventMessages();
-    if (messages != ERROR_SUCCESS) {
-        return static_cast<HRESULT>(messages);
-    }
+    // Not looked at, as the service itself: the result is the COM, registry or type-library one,
+    // and without the source the Event Viewer only shows the entries without their texts.
+    static_cast<void>(RegisterEventMessages());
     return registerTypeLibrary != FALSE ? RegisterOwnTypeLibrary() : S_OK;
 }
 

@@ -67,8 +67,8 @@ public:
     // Registers the AppID from the registry script, and with `asService` the service too (first
     // removing any service of the same name in either case), then the event source's message
     // file, then the type library. Returns CoInitialize's failure, the registry error of a failed
-    // AppID open or event-source write (then nothing after it happened), or RegisterTypeLib's
-    // result; a failure to install is only logged.
+    // AppID open (then nothing after it happened), or RegisterTypeLib's result; a failure to
+    // install is only logged, and one to write the event source changes nothing.
     HRESULT RegisterServer(BOOL registerTypeLibrary, BOOL asService);
     // Undoes RegisterServer. Returns CoInitialize's failure, else 0 whatever else failed.
     HRESULT UnregisterServer();
