@@ -41,7 +41,7 @@ static std::vector<LoadedModule> Walk(const Image& memory)
     });
 }
 
-TEST(LoaderRecords, GivesTheModulesInListOrderAsFarAsTheyCanBeRead)
+TEST(LoaderRecords, GivesTheModulesInListOrderAsFarAsTheyCanBeReadOnceEach)
 {
     const std::vector<LoadedModule> modules = {
         {0x7FF812340000, 0x1F0000, L"Z:\\" + std::wstring(kImagePathCharacters - 4, L'n')},
@@ -58,13 +58,20 @@ TEST(LoaderRecords, GivesTheModulesInListOrderAsFarAsTheyCanBeRead)
         EXPECT_EQ(walked[index].size, modules[index].size);
         EXPECT_EQ(walked[index].path, index < 1 ? modules[index].path : L"");
     }
-    // A list that leads in a circle ends at the limit. Without loader data (a pointer of 0, even
-    // where address 0 could be read as loader data) there is no list.
-    const Image circle = Poked(Lay({{1, 1, L""}}), RecordAt(0), RecordAt(0));
-    EXPECT_EQ(Walk(circle).size(), kMaxLoadedModules);
+    // A list that leads in a circle ends at the first record it reaches again. Without loader
+    // data (a pointer of 0, even where address 0 could be read as loader data) there is no list.
+    const Image circle = Poked(Lay({{1, 1, L""}, {2, 2, L""}}), RecordAt(1), RecordAt(0));
+    EXPECT_EQ(Walk(circle).size(), 2u);
     const Image none = Poked(circle, kPeb + loader::kPebLdr, std::uint64_t{0});
     EXPECT_TRUE(Walk(Poked(none, loader::kLdrInLoadOrderList, RecordAt(0))).empty());
     EXPECT_TRUE(Walk(Image(kPeb)).empty());
+    // A list longer than any real one is read as far as the bound.
+    Image chain = Lay({});
+    chain.resize(RecordAt(0) + (kMaxLoaderEntries + 1) * loader::kEntryBytes);
+    for (std::uint64_t record = RecordAt(0); record < chain.size(); record += loader::kEntryBytes) {
+        chain = Poked(std::move(chain), record, record + loader::kEntryBytes);
+    }
+    EXPECT_EQ(Walk(chain).size(), kMaxLoaderEntries);
 }
 
 TEST(LoaderRecords, AModuleIsRecordedWhenItsFileWantsAnotherBaseEvenOneOfZero)

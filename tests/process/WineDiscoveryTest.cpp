@@ -1,5 +1,6 @@
 // Discovery and process selection against a real process: a victim that loads two libraries built
-// with the same preferred base, so that the loader relocates the second.
+// with the same preferred base, so that the loader relocates the second, and that can rewrite its
+// own module list.
 #include "platform/Paths.h"
 #include "process/ProcessOpt.h"
 #include "victim/VictimProcess.h"
@@ -73,6 +74,32 @@ TEST_F(WineDiscoveryTest, NamesADataFileMappedAtThePreferredBaseInDeviceForm)
         EXPECT_EQ(occupant.substr(0, 1), L"\\");
         EXPECT_EQ(FileNamePart(occupant), FileNamePart(data)) << occupant;
     }
+}
+
+TEST_F(WineDiscoveryTest, ExaminesOnlyWhatTheKernelMapsAndOpensNoPipeWhateverTheListSays)
+{
+    // One instance: a client that connected, however briefly, would leave it busy.
+    const std::wstring pipe = L"vlm-bait-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring pipePath = L"\\\\.\\pipe\\" + pipe;
+    const os::UniqueFile bait(::CreateNamedPipeW(pipePath.c_str(), PIPE_ACCESS_DUPLEX,
+                                                 PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+    const Victim forger(L"forge " + pipe + L" flood");
+    ASSERT_TRUE(forger.reported);
+    context.moduleWaitMs = 0;  // the worker's test paces through such a list
+    ASSERT_TRUE(process.Open(forger.id));
+    const std::vector<CModuleOpt*> found = process.EnumerateModules();
+    // The private claim, the pipes, the repeated base and the thousands of entries where nothing
+    // is mapped give nothing; the relocated library counts under its short name, a text that
+    // names the file the kernel mapped.
+    wchar_t shortName[MAX_PATH] = {};
+    ::GetShortPathNameW(Beside(L"vlm_victim_second.dll").c_str(), shortName, MAX_PATH);
+    EXPECT_NE(shortName, Beside(L"vlm_victim_second.dll"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->GetPath(), shortName);
+    EXPECT_EQ(found[0]->loadBase, forger.second);
+    EXPECT_TRUE(os::UniqueFile(::CreateFileW(pipePath.c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr)))
+        << "the service connected to the pipe";
 }
 
 TEST_F(WineDiscoveryTest, ThrowsTheStopTextBeforeTheFirstModuleOnceStopped)

@@ -1,6 +1,7 @@
-// The worker in the test program under Wine, against a real victim: a machine fault in the middle
+// The worker in the test program under Wine, against real victims: a machine fault in the middle
 // of a run (injected with a double of the process snapshot's query) is survived by a replacement
-// that opens the repair-pending file again, records what is new and nothing twice.
+// that opens the repair-pending file again, records what is new and nothing twice; a process whose
+// module list leads in a circle holds up no other.
 #include "image/RepairRecord.h"
 #include "platform/Waits.h"
 #include "worker/Worker.h"
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <process.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -126,6 +128,39 @@ TEST(WineWorker, AReplacementAfterAFaultReopensTheFileAndRecordsNothingTwice)
     ASSERT_EQ(strings.size(), 2u);
     EXPECT_EQ(strings[0].substr(0, 20), L"exception 0xC0000005");
     EXPECT_EQ(strings[1], L"1");  // seconds before the replacement began
+}
+
+TEST(WineWorker, AProcessWhoseListLoopsIsExaminedWithoutHoldingUpAnOrdinaryOne)
+{
+    const RemoveSettingsAtTheEnd cleanup;
+    TempFiles temp;
+    SetText(L"RepairPendingFile", temp.Path(L"looping.dat"));
+    const std::wstring repairFile = temp.Path(L"looping64.dat");
+    WorkerContext context;
+    context.settings = [] { return GateSettings{100, 100, 300000}; };
+    context.levelOf = [](std::wstring_view path) {
+        return path.find(L"\\vlm_victim") != std::wstring_view::npos ? 1u : 0u;
+    };
+    const os::UniqueHandle stop = CreateNamedEvent(kStopEventName);
+    const VictimProcess ordinary(L"", L"vlm_victim_two.exe");
+    const VictimProcess looping(L"forge vlm-worker-bait loop");  // the later: visited first
+    ASSERT_TRUE(ordinary.reported && looping.reported);
+    Workers workers(context);
+    ASSERT_TRUE(context.startReplacement());
+    // One cycle of both takes about two seconds of pacing; were the 500 entries that map nothing
+    // paced as well, almost a minute.
+    const bool recorded = WaitUntil(
+        [&] { return FileSize(repairFile) >= 2 * kRepairRecordBytes; }, kRecordWait);
+    ::SetEvent(stop.get());
+    EXPECT_TRUE(workers.Ended());
+    ASSERT_TRUE(recorded);
+    bool whole = false;
+    const std::vector<RepairRecord> records = ReadRecords(repairFile, whole);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(std::tie(records[0].processPath, records[0].loadBase),
+              std::tie(looping.path, looping.second));
+    EXPECT_EQ(records[1].processPath + L"|" + records[1].componentPath,
+              ordinary.path + L"|" + Beside(L"vlm_victim_second.dll"));
 }
 
 }  // namespace

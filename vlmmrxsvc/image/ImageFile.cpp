@@ -1,5 +1,6 @@
 #include "image/ImageFile.h"
 
+#include "platform/FileAccess.h"
 #include "platform/FileAt.h"
 #include "platform/Paths.h"
 
@@ -9,6 +10,9 @@
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Whatever might answer an open could at most identify the service, never act as it.
+constexpr DWORD kOpenFlags =
+    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 bool FileSize(HANDLE file, ULONGLONG& size)
 {
@@ -46,11 +50,12 @@ bool CImageFile::Open(const wchar_t* path, bool map)
 {
     Close();
     Reset();
-    if (path == nullptr || NamesPipe(path)) {
+    if (path == nullptr || NamesPipe(path) ||
+        ClassifyForOpening(path) == OpenablePath::Refused) {
         return false;
     }
-    fileHandle.reset(::CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    fileHandle.reset(
+        ::CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
     if (!fileHandle) {
         return false;
     }
@@ -82,6 +87,14 @@ bool CImageFile::Open(const wchar_t* path, bool map)
     }
     viewSize = size;
     return true;
+}
+
+std::optional<FileIdentity> CImageFile::Identity() const
+{
+    if (!fileHandle) {
+        return std::nullopt;
+    }
+    return IdentityOfHandle(fileHandle.get());
 }
 
 bool CImageFile::IsPE32Plus() const

@@ -8,7 +8,10 @@
 #pragma once
 
 #include "image/PeHeaders.h"
+#include "platform/FileIdentity.h"
 #include "platform/UniqueResource.h"
+
+#include <optional>
 
 class CImageFile {
 public:
@@ -28,11 +31,14 @@ public:
     void Reset();
     // Unmaps the view, then closes the mapping and then the file, each only if held.
     void Close();
-    // Releases any file held, then opens `path` read-only (sharing read, write and delete) and,
-    // when `map` is true, maps all of it read-only. False, holding nothing, when the path names a
-    // pipe (no file-system call is made then), the file cannot be opened, is not a disk file or
-    // cannot be mapped. The file is opened by the full `path`, however long.
+    // Releases any file held, then opens `path` read-only (sharing read, write and delete, at
+    // identification level) and, when `map` is true, maps all of it read-only. False, holding
+    // nothing, when the path names a pipe or the open gate refuses it (no file-system call is made
+    // then), the file cannot be opened, is not a disk file or cannot be mapped. The file is opened
+    // by the full `path`, however long.
     [[nodiscard]] bool Open(const wchar_t* path, bool map);
+    // The identity of the open file; nothing without a file or when it cannot be queried.
+    [[nodiscard]] std::optional<FileIdentity> Identity() const;
     // True when the mapped file begins with "MZ" and the Magic of its optional header marks PE32+;
     // false without a file, without a view (Open with `map` false) or when the header lies
     // outside the file. Reads the view only.

@@ -1,5 +1,6 @@
 #include "image/RepairStore.h"
 
+#include "platform/FileAccess.h"
 #include "platform/FileAt.h"
 
 #include <new>
@@ -10,9 +11,21 @@ namespace {
 constexpr std::uint8_t kTornRecordFill = 0xFF;
 constexpr wchar_t kUnknownOccupant[] = L"?";
 
-bool FileExists(const std::wstring& path)
+// Whether a path that a process gave (an occupant, or a text read back from a record) names an
+// existing file. The service looks only on a drive it sees as local, under its own identity; a
+// share's path is taken as it stands (there is no owner to act as here), and a path that the open
+// gate refuses names nothing.
+bool FileExists(DriveView& drives, const std::wstring& path)
 {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    switch (drives.AccessFor(path)) {
+    case OpenAs::ServiceFirst:
+        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    case OpenAs::OwnerOnly:
+        return true;
+    case OpenAs::Nobody:
+        break;
+    }
+    return false;
 }
 
 }  // namespace
@@ -41,7 +54,10 @@ bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::ui
                         std::uint64_t preferredBase, const wchar_t* componentPath,
                         const wchar_t* processPath, const wchar_t* occupantPath)
 {
-    const wchar_t* occupant = FileExists(occupantPath) ? occupantPath : kUnknownOccupant;
+    DriveView drives;
+    const wchar_t* occupant =
+        occupantPath != nullptr && FileExists(drives, occupantPath) ? occupantPath
+                                                                    : kUnknownOccupant;
     if (!EncodeRepairRecord(pagefileUsage, loadBase, preferredBase, componentPath, processPath,
                             occupant, store.buffer) ||
         !store.IsOpen()) {
@@ -68,7 +84,10 @@ int LoadRepairRecords(RepairStore& store, KnownComponents& known)
         return 0;
     }
     const HANDLE file = store.fileHandle.get();
-    const PathExists exists = FileExists;
+    DriveView drives;
+    const PathExists exists = [&drives](const std::wstring& path) {
+        return FileExists(drives, path);
+    };
     int passed = 0;
     RepairRecord record;
     try {

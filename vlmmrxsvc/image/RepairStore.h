@@ -37,17 +37,20 @@ HANDLE OpenRepairFile(RepairStore& store, const std::wstring& path);
 // Appends one record, written in one piece at the next record boundary; a file that ended inside
 // a record first gets the rest of that record filled with 0xFF bytes (never a byte that was in the
 // file changes, and the torn record's texts are left without terminators, so no reader takes it
-// for whole). An occupant path that names no existing file is written as "?". False, with nothing
-// written, when a text has more than 260 characters or the store has no file; false also when the
-// write fails, in which case the next record is written at the same boundary over whatever part
-// of this one reached the file.
+// for whole). An occupant path that names no existing file is written as "?": the service looks
+// only on a drive it sees as local; a share's path is written as it is, and one that the open
+// gate refuses (ClassifyForOpening) as "?". False, with nothing written, when a text has more
+// than 260 characters or the store has no file; false also when the write fails, in which case
+// the next record is written at the same boundary over whatever part of this one reached the
+// file.
 bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::uint64_t loadBase,
                         std::uint64_t preferredBase, const wchar_t* componentPath,
                         const wchar_t* processPath, const wchar_t* occupantPath);
 
 // Reads every whole record of the store's file from its start and adds those that pass the
-// loading rules (KnownComponents::Load) to `known`; a record whose texts are not terminated
-// within their fields (a torn write, garbage) is passed over, and so are the bytes after the last
-// whole record. Returns the number of records that passed the rules; stops at the first read that
-// fails, or when there is no memory for more. Nothing when the store has no file.
+// loading rules (KnownComponents::Load) to `known`, a file's existence asked as for an occupant
+// (a share's path counts as existing, a refused one as missing); a record whose texts are not
+// terminated within their fields (a torn write, garbage) is passed over, and so are the bytes
+// after the last whole record. Returns the number of records that passed the rules; stops at the
+// first read that fails, or when there is no memory for more. Nothing when the store has no file.
 int LoadRepairRecords(RepairStore& store, KnownComponents& known);

@@ -8,6 +8,21 @@ namespace {
 
 constexpr std::wstring_view kPipeMarker = L"\\PIPE\\";
 constexpr std::uint32_t kFirstBeyondAscii = 0x80;
+constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
+constexpr std::wstring_view kKernelPrefix = L"\\??\\";
+constexpr std::wstring_view kKernelSharePrefix = L"\\??\\UNC\\";
+constexpr std::wstring_view kSharePrefix = L"\\\\";
+// The devices through which the kernel names files on shares.
+constexpr std::wstring_view kRedirectors[] = {L"\\Device\\Mup\\", L"\\Device\\LanmanRedirector\\"};
+// Shares that every server offers and that hold no files.
+constexpr std::wstring_view kNonFileShares[] = {L"PIPE", L"MAILSLOT", L"IPC$"};
+// Names that the system takes for devices in any folder, with any extension.
+constexpr std::wstring_view kDosDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                             L"CONIN$", L"CONOUT$", L"CLOCK$"};
+constexpr std::wstring_view kNumberedDosDevices[] = {L"COM", L"LPT"};
+constexpr std::wstring_view kDeviceDigits = L"0123456789\u00B9\u00B2\u00B3";
+constexpr std::wstring_view kNameForbidden = L":*?\"<>|/";
+constexpr wchar_t kFirstPrintable = 0x20;
 
 // The simple upper-case mappings of the Basic Multilingual Plane, as runs of letters that share
 // the distance to their capitals: every `stride`-th character from `first` to `last` maps to
@@ -94,6 +109,100 @@ constexpr std::size_t kJoinAllowance = 4;
 wchar_t UpperAscii(wchar_t c)
 {
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsAsciiLetter(wchar_t c) { return UpperAscii(c) >= L'A' && UpperAscii(c) <= L'Z'; }
+
+bool StartsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](wchar_t a, wchar_t b) { return UpperAscii(a) == UpperAscii(b); });
+}
+
+bool EqualsIgnoringAsciiCase(std::wstring_view text, std::wstring_view other)
+{
+    return text.size() == other.size() && StartsWithIgnoringAsciiCase(text, other);
+}
+
+// The name the system looks at when it decides that a segment is a device: up to the first dot,
+// without trailing spaces ("CON .txt" is CON).
+std::wstring_view DeviceNamePart(std::wstring_view segment)
+{
+    std::wstring_view name = segment.substr(0, segment.find(L'.'));
+    while (!name.empty() && name.back() == L' ') {
+        name.remove_suffix(1);
+    }
+    return name;
+}
+
+bool NamesDosDevice(std::wstring_view segment)
+{
+    const std::wstring_view name = DeviceNamePart(segment);
+    const auto equals = [name](std::wstring_view device) {
+        return EqualsIgnoringAsciiCase(name, device);
+    };
+    const auto numbered = [name](std::wstring_view prefix) {
+        return name.size() == prefix.size() + 1 && StartsWithIgnoringAsciiCase(name, prefix) &&
+               kDeviceDigits.find(name.back()) != std::wstring_view::npos;
+    };
+    return std::ranges::any_of(kDosDevices, equals) ||
+           std::ranges::any_of(kNumberedDosDevices, numbered);
+}
+
+// A segment that names a file or folder and nothing else: not empty, not made of dots and spaces
+// only (".", ".." and what the system trims to them), no stream, wildcard or slash, no device.
+bool IsPlainSegment(std::wstring_view segment)
+{
+    return segment.find_first_not_of(L". ") != std::wstring_view::npos &&
+           segment.find_first_of(kNameForbidden) == std::wstring_view::npos &&
+           !NamesDosDevice(segment);
+}
+
+// Whether `rest` is one or more plain segments, separated by backslashes and, unless `verbatim`
+// (where the system takes a slash for part of a name), slashes.
+bool ArePlainSegments(std::wstring_view rest, bool verbatim)
+{
+    for (;;) {
+        const std::size_t end = verbatim ? rest.find(L'\\') : rest.find_first_of(L"\\/");
+        if (!IsPlainSegment(rest.substr(0, end))) {
+            return false;
+        }
+        if (end == std::wstring_view::npos) {
+            return true;
+        }
+        rest.remove_prefix(end + 1);
+    }
+}
+
+// "X:\" and what follows it.
+bool IsPlainDrivePath(std::wstring_view path, bool verbatim)
+{
+    return path.size() > 3 && IsAsciiLetter(path[0]) && path[1] == L':' &&
+           (verbatim ? path[2] == L'\\' : IsSeparator(path[2])) &&
+           ArePlainSegments(path.substr(3), verbatim);
+}
+
+// "server\share\..." after the leading separators: a named server (never "." or "?", which name
+// the device namespaces) and a share that holds files.
+bool IsPlainSharePath(std::wstring_view unc)
+{
+    if (!ArePlainSegments(unc, false)) {
+        return false;
+    }
+    const std::size_t shareStart = unc.find_first_of(L"\\/");
+    if (shareStart == std::wstring_view::npos) {
+        return false;
+    }
+    std::wstring_view share = unc.substr(shareStart + 1);
+    share = share.substr(0, share.find_first_of(L"\\/"));
+    // The system trims trailing dots and spaces from a share's name.
+    share = share.substr(0, share.find_last_not_of(L". ") + 1);
+    return std::ranges::none_of(kNonFileShares, [share](std::wstring_view name) {
+        return EqualsIgnoringAsciiCase(share, name);
+    });
 }
 
 }  // namespace
@@ -189,4 +298,82 @@ std::optional<std::wstring> JoinRememberedShare(std::wstring_view remoteName,
         return std::nullopt;
     }
     return joined;
+}
+
+OpenablePath ClassifyForOpening(std::wstring_view path)
+{
+    if (std::ranges::any_of(path, [](wchar_t c) { return c < kFirstPrintable; })) {
+        return OpenablePath::Refused;
+    }
+    if (path.starts_with(kVerbatimPrefix)) {
+        return IsPlainDrivePath(path.substr(kVerbatimPrefix.size()), true)
+                   ? OpenablePath::DrivePath
+                   : OpenablePath::Refused;
+    }
+    if (IsPlainDrivePath(path, false)) {
+        return OpenablePath::DrivePath;
+    }
+    if (path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+        IsPlainSharePath(path.substr(2))) {
+        return OpenablePath::SharePath;
+    }
+    return OpenablePath::Refused;
+}
+
+wchar_t DriveLetterOf(std::wstring_view drivePath)
+{
+    return drivePath.starts_with(kVerbatimPrefix) ? drivePath[kVerbatimPrefix.size()]
+                                                  : drivePath.front();
+}
+
+std::optional<std::wstring> OpenableFormOfMappedName(std::wstring_view mapped,
+                                                     std::span<const DosDrive> drives)
+{
+    if (StartsWithIgnoringAsciiCase(mapped, kKernelSharePrefix)) {
+        return std::wstring(kSharePrefix).append(mapped.substr(kKernelSharePrefix.size()));
+    }
+    if (mapped.starts_with(kKernelPrefix)) {
+        return std::wstring(mapped.substr(kKernelPrefix.size()));
+    }
+    for (const std::wstring_view redirector : kRedirectors) {
+        if (!StartsWithIgnoringAsciiCase(mapped, redirector)) {
+            continue;
+        }
+        std::wstring_view rest = mapped.substr(redirector.size());
+        // The redirector's own components (";LanmanRedirector", ";X:0000000000012345") come
+        // before the server's name.
+        while (rest.starts_with(L';')) {
+            const std::size_t end = rest.find(L'\\');
+            if (end == std::wstring_view::npos) {
+                return std::nullopt;
+            }
+            rest.remove_prefix(end + 1);
+        }
+        return std::wstring(kSharePrefix).append(rest);
+    }
+    const DosDrive* named = nullptr;
+    for (const DosDrive& drive : drives) {
+        const std::size_t length = drive.device.size();
+        if (length != 0 && mapped.size() > length && mapped[length] == L'\\' &&
+            StartsWithIgnoringAsciiCase(mapped, drive.device) &&
+            (named == nullptr || length > named->device.size())) {
+            named = &drive;
+        }
+    }
+    if (named == nullptr) {
+        return std::nullopt;
+    }
+    return std::wstring{named->letter, L':'}.append(mapped.substr(named->device.size()));
+}
+
+bool SamePathText(std::wstring_view first, std::wstring_view second)
+{
+    const auto plain = [](std::wstring_view path) {
+        return path.starts_with(kVerbatimPrefix) ? path.substr(kVerbatimPrefix.size()) : path;
+    };
+    first = plain(first);
+    second = plain(second);
+    return first.size() == second.size() &&
+           std::equal(first.begin(), first.end(), second.begin(),
+                      [](wchar_t a, wchar_t b) { return UpperCaseOf(a) == UpperCaseOf(b); });
 }

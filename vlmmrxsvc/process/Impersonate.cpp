@@ -189,18 +189,15 @@ bool ConvertAsOwner(DWORD processId, const std::wstring& path, DWORD capacity,
                     const EventLog& log, std::optional<std::wstring>& universal)
 {
     universal.reset();
-    CImpersonate owner(log);
-    if (owner.Impersonate(processId) == FALSE) {
-        return false;
-    }
-    if (IsDevicePath(path)) {
-        return true;
-    }
-    const std::unique_ptr<wchar_t[]> output(new (std::nothrow) wchar_t[capacity]);
-    if (output != nullptr && GetUniversalName(path.c_str(), output.get(), capacity)) {
-        universal.emplace(output.get());
-    }
-    return true;
+    return RunAsOwner(processId, log, [&] {
+        if (IsDevicePath(path)) {
+            return;
+        }
+        const std::unique_ptr<wchar_t[]> output(new (std::nothrow) wchar_t[capacity]);
+        if (output != nullptr && GetUniversalName(path.c_str(), output.get(), capacity)) {
+            universal.emplace(output.get());
+        }
+    });
 }
 
 bool SetPrivilege(HANDLE token, const wchar_t* privilege, bool enable)

@@ -48,6 +48,21 @@ private:
     bool threadTokenSet_ = false;  // the thread acts under a token this object gave it
 };
 
+// Runs `action` while the calling thread acts as the owner of process `processId`; a failure to act
+// as the owner is reported to `log` (CImpersonate). False, without running it, when the owner
+// could not be impersonated. The thread is back to its own identity when this returns, also when
+// `action` throws.
+template <typename Action>
+[[nodiscard]] bool RunAsOwner(DWORD processId, const EventLog& log, Action&& action)
+{
+    CImpersonate owner(log);
+    if (owner.Impersonate(processId) == FALSE) {
+        return false;
+    }
+    action();
+    return true;
+}
+
 // Rewrites `path`, on a drive that the user the thread acts as mapped to a network share, into
 // the share's universal name, into `output` (room for `capacity` characters, terminator
 // included). False when the path is not on such a drive, the provider fails or the result does

@@ -41,14 +41,20 @@ struct LoadedModule {
 // could be read.
 using ReadMemory = std::function<bool(std::uint64_t address, std::span<std::uint8_t> into)>;
 
-// A list being rewritten while it is read could lead in a circle; no process has this many.
-inline constexpr std::size_t kMaxLoadedModules = 16384;
+// The records of one process's list that discovery reads at most. The list lies in the process's
+// own memory, so the process can make it as long as it likes; the largest real processes (big
+// applications with their plug-ins) load a few hundred modules. Past this many records a list is
+// forged or broken, and reading further would only let one process cost more than the largest
+// honest one: each record costs a memory query, and each image among them a pacing wait.
+inline constexpr std::size_t kMaxLoaderEntries = 1024;
 
 // The modules in load order, the main executable first, from the process environment block at
 // `pebAddress`: the list, addresses, sizes and names that EnumProcessModules,
 // GetModuleInformation and GetModuleFileNameExW give. Empty when the loader's data cannot be read
-// (the process is starting or has ended); a list that changes while it is read ends at the first
-// record that cannot be read, and a walk never goes past kMaxLoadedModules records.
+// (the process is starting or has ended). The walk ends at the first record that cannot be read
+// (the list changed while it was read), at the first record it has already read (a list that
+// leads in a circle), or after kMaxLoaderEntries records. Memory is read a page at a time, and the
+// last pages read are kept: the loader's records and names lie close together.
 [[nodiscard]] std::vector<LoadedModule> ReadLoaderList(std::uint64_t pebAddress,
                                                        const ReadMemory& read);
 

@@ -5,16 +5,10 @@
 
 #include <optional>
 
-namespace {
-
-void* AddressOf(ULONGLONG address) { return reinterpret_cast<void*>(address); }
-
-}  // namespace
-
-bool CModuleOpt::SetPath(const wchar_t* text)
+bool CModuleOpt::SetPath(const wchar_t* text, OpenAs access)
 {
     path = text == nullptr ? L"" : text;
-    if (IsReachable(path.c_str())) {
+    if (access == OpenAs::ServiceFirst && IsReachable(path.c_str())) {
         return true;
     }
     // A device path is impersonated for all the same, and only that failure is reported.
@@ -28,24 +22,11 @@ bool CModuleOpt::SetPath(const wchar_t* text)
     return true;
 }
 
-std::wstring CModuleOpt::QueryOccupant(HANDLE process, ULONGLONG address)
+bool CModuleOpt::SetPath(const wchar_t* text)
 {
-    MEMORY_BASIC_INFORMATION memory{};
-    if (::VirtualQueryEx(process, AddressOf(address), &memory, sizeof memory) == 0) {
-        return {};
-    }
-    // A free region has no allocation base (0); asked for module 0 the platform names the main
-    // executable.
-    PathBuffer name{};
-    if (QueryModuleFileName(process, static_cast<HMODULE>(memory.AllocationBase), name) != 0) {
-        return name.data();
-    }
-    name.fill(L'\0');
-    if (::GetMappedFileNameW(process, memory.AllocationBase, name.data(),
-                                           kImagePathCharacters) == 0) {
-        return {};
-    }
-    return name.data();
+    const std::wstring_view given = text == nullptr ? L"" : text;
+    return SetPath(text, process_ != nullptr ? process_->Drives().AccessFor(given)
+                                             : DriveView().AccessFor(given));
 }
 
 std::wstring CModuleOpt::GetOccupantName(HANDLE process)
@@ -54,13 +35,16 @@ std::wstring CModuleOpt::GetOccupantName(HANDLE process)
         return occupantName;
     }
     const std::wstring& unknown = context_.unknownName;
-    occupantName = QueryOccupant(process, preferredBase);
+    occupantName = process_ != nullptr ? process_->OccupantAt(process, preferredBase) : L"";
     if (occupantName.empty()) {
         occupantName = unknown;
         return occupantName;
     }
-    // A mapped file's device-form name is never converted.
-    if (IsReachable(occupantName.c_str()) || IsDevicePath(occupantName)) {
+    // A mapped file's device-form name, or a share's, is never converted, and the service does
+    // not reach for it under its own identity.
+    if (IsDevicePath(occupantName) ||
+        (process_->Drives().AccessFor(occupantName) == OpenAs::ServiceFirst &&
+         IsReachable(occupantName.c_str()))) {
         return occupantName;
     }
     std::optional<std::wstring> universal;

@@ -3,8 +3,12 @@
 #include "platform/Waits.h"
 #include "process/Impersonate.h"
 
-CProcessOpt::CProcessOpt(const DiscoveryContext& context)
-    : stopEvent(OpenStopEvent()), context_(context)
+CProcessOpt::CProcessOpt(const DiscoveryContext& context, DiscoveryMemory* memory)
+    : stopEvent(OpenStopEvent()),
+      context_(context),
+      ownMemory_(memory == nullptr ? std::make_unique<DiscoveryMemory>() : nullptr),
+      bases_(memory == nullptr ? ownMemory_->bases : memory->bases),
+      drives_(memory == nullptr ? ownMemory_->drives : memory->drives)
 {
 }
 
@@ -44,7 +48,9 @@ bool CProcessOpt::GetName(std::wstring& output)
         return false;
     }
     output = path.data();
-    if (!IsReachable(output.c_str())) {
+    // The path is the process's own word: unless the gate admits it on a local drive, the service
+    // does not reach for it under its own identity.
+    if (drives_.AccessFor(output) != OpenAs::ServiceFirst || !IsReachable(output.c_str())) {
         ResolveUniversalName(output);
     }
     return true;

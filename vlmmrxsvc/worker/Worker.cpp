@@ -105,7 +105,7 @@ void RecordProcess(WorkerState& state, const std::wstring& processPath)
 Visit VisitProcess(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state,
                    std::uint32_t id)
 {
-    state.visit = std::make_unique<CProcessOpt>(context.discovery);
+    state.visit = std::make_unique<CProcessOpt>(context.discovery, &state.remembered);
     CProcessOpt& process = *state.visit;
     std::wstring processPath;
     // A process whose image path cannot be read is passed over: neither its level nor the

@@ -35,6 +35,7 @@ struct WorkerState {
     ProcessSnapshot snapshot;
     std::vector<std::uint32_t> kept;    // the processes of the last snapshot worth visiting
     std::unique_ptr<CProcessOpt> visit;  // the process being visited
+    DiscoveryMemory remembered;          // the files' preferred bases and the drives, for the run
     bool gateRan = false;                // the resource gate waits from its second pass on
 };
 

@@ -7,13 +7,18 @@
 //   vlm_victim.exe                 the two libraries
 //   vlm_victim.exe map <data file>  the data file mapped at the libraries' preferred base first
 //   vlm_victim.exe many             the two libraries and many of the system's, for a long scan
+//   vlm_victim.exe forge <pipe> loop|flood  the two libraries, then a module list that lies (Forge)
 #include "Beside.h"
+#include "process/LoaderRecords.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -41,6 +46,74 @@ void* MapAtLibraryBase(const wchar_t* dataFile)
     }
     ::CloseHandle(file);
     return view;
+}
+
+// An entry appended to the process's own module list, laid out as the loader lays out its own
+// (the offsets that discovery reads), with the text of its name after it.
+struct ForgedEntry {
+    BYTE record[loader::kEntryBytes];
+    wchar_t name[MAX_PATH];
+};
+
+template <typename T>
+T& At(void* record, std::size_t offset)
+{
+    return *reinterpret_cast<T*>(static_cast<BYTE*>(record) + offset);
+}
+
+// The list names the second library by its short name, and goes on with: the service's
+// executable at a private allocation; the pipe <pipe> in three spellings, each at an image view of
+// the first library that no entry lists; the service's executable at the second library's base;
+// then entries that each claim the service's executable where nothing is mapped: with `loop` 500,
+// the last of which links to itself, otherwise 16,000.
+void Forge(HMODULE second, const std::wstring& pipe, bool loop)
+{
+    PROCESS_BASIC_INFORMATION basic{};
+    ::NtQueryInformationProcess(::GetCurrentProcess(), ProcessBasicInformation, &basic,
+                                sizeof basic, nullptr);
+    auto* const head = &At<LIST_ENTRY>(At<void*>(basic.PebBaseAddress, loader::kPebLdr),
+                                       loader::kLdrInLoadOrderList);
+    static wchar_t shortName[MAX_PATH];
+    ::GetShortPathNameW(Beside(L"vlm_victim_second.dll").c_str(), shortName, MAX_PATH);
+    for (LIST_ENTRY* entry = head->Flink; entry != head; entry = entry->Flink) {
+        if (At<HMODULE>(entry, loader::kEntryDllBase) == second) {
+            ::RtlInitUnicodeString(&At<UNICODE_STRING>(entry, loader::kEntryFullDllName),
+                                   shortName);
+        }
+    }
+    const auto imageView = [] {
+        const HANDLE file = ::CreateFileW(Beside(L"vlm_victim_first.dll").c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE image =
+            ::CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+        return reinterpret_cast<ULONG_PTR>(::MapViewOfFile(image, FILE_MAP_READ, 0, 0, 0));
+    };
+    const std::wstring service = Beside(L"vlmmrxsvc.exe");
+    const auto nothing = reinterpret_cast<ULONG_PTR>(
+        ::VirtualAlloc(nullptr, 0x1000000, MEM_COMMIT, PAGE_READWRITE));
+    std::vector<std::pair<ULONG_PTR, std::wstring>> claims = {
+        {nothing, service},
+        {imageView(), L"//./pipe/" + pipe},
+        {imageView(), L"\\\\.\\PIPE/" + pipe},
+        {imageView(), L"\\\\.\\GLOBALROOT\\Device\\NamedPipe\\" + pipe},
+        {reinterpret_cast<ULONG_PTR>(second), service}};
+    for (std::size_t index = 1; index <= (loop ? 500 : 16000); ++index) {
+        claims.emplace_back(nothing + index * 0x100, service);
+    }
+    auto* forged = static_cast<ForgedEntry*>(::VirtualAlloc(
+        nullptr, sizeof(ForgedEntry) * claims.size(), MEM_COMMIT, PAGE_READWRITE));
+    for (std::size_t index = 0; index < claims.size(); ++index) {
+        auto* links = &At<LIST_ENTRY>(forged[index].record, loader::kEntryInLoadOrderLinks);
+        links->Flink = loop ? links : head;
+        links->Blink = head->Blink;
+        head->Blink->Flink = links;
+        head->Blink = links;
+        At<ULONG_PTR>(links, loader::kEntryDllBase) = claims[index].first;
+        At<DWORD>(links, loader::kEntrySizeOfImage) = 0x10000;
+        claims[index].second.copy(forged[index].name, MAX_PATH - 1);
+        ::RtlInitUnicodeString(&At<UNICODE_STRING>(links, loader::kEntryFullDllName),
+                               forged[index].name);
+    }
 }
 
 DWORD WINAPI EndLater(void*)
@@ -74,6 +147,9 @@ int wmain(int argc, wchar_t** argv)
     const HMODULE second = ::LoadLibraryW(Beside(L"vlm_victim_second.dll").c_str());
     if (first == nullptr || second == nullptr) {
         return 1;
+    }
+    if (argc == 4 && std::wcscmp(argv[1], L"forge") == 0) {
+        Forge(second, argv[2], std::wcscmp(argv[3], L"loop") == 0);
     }
     std::printf("pid=%lu first=%llx second=%llx mapped=%llx\n", ::GetCurrentProcessId(),
                 static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(first)),
