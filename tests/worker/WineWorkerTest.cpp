@@ -1,10 +1,14 @@
-// The worker in the test program under Wine, against a real victim: a machine fault in the middle
-// of a run (injected with a double of the process snapshot's query) is survived by a replacement
-// that opens the repair-pending file again, records what is new and nothing twice.
+// The worker in the test program under Wine, against real victims and with the registry watcher
+// reloading the same exclusion lists: a machine fault at each place where a run holds something
+// leaves nothing held, and a replacement records what is new and nothing twice; and what would
+// keep a service that records nothing silent reaches the log once, when it begins.
 #include "image/RepairRecord.h"
 #include "platform/Waits.h"
+#include "settings/SettingsLoader.h"
+#include "worker/RegistryWatcher.h"
 #include "worker/Worker.h"
 
+#include "HandleCount.h"
 #include "ImportPatch.h"
 #include "RepairFileContents.h"
 #include "SettingsKey.h"
@@ -16,6 +20,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <process.h>
 #include <thread>
 
@@ -26,25 +31,78 @@ using namespace std::chrono_literals;
 
 constexpr auto kRecordWait = 20s;
 
-// The snapshot query as the worker finds it: the real one, but the first query after the repair
-// file holds a record faults, as a run that meets corrupt memory would.
-using QueryProc = decltype(&::NtQuerySystemInformation);
-QueryProc g_realQuery = nullptr;
-std::wstring g_repairFile;
+// Where a double faults, once the repair-pending file holds its first record: the level lookup
+// (inside the exclusion lists' lock), the owner's network provider (while the worker acts as the
+// owner of a process), the write of a record (in the middle of an append).
+enum class Place { LevelLookup, OwnersProvider, RecordWrite };
+std::atomic<Place> g_place{Place::LevelLookup};
+std::atomic<bool> g_armed{false};
 std::atomic<bool> g_faulted{false};
+std::atomic<bool> g_diskFull{false};  // a record's write fails instead
+std::wstring g_unreachable;  // a path on a drive that only the process's owner sees
 
-NTSTATUS WINAPI FaultingQuery(SYSTEM_INFORMATION_CLASS type, void* buffer, ULONG bytes,
-                              ULONG* returned)
+bool FaultNow(Place place) { return g_armed && g_place == place && !g_faulted.exchange(true); }
+
+void Fault()
 {
-    if (FileSize(g_repairFile) >= kRepairRecordBytes && !g_faulted.exchange(true)) {
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;
-    }
-    return g_realQuery(type, buffer, bytes, returned);
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
 }
 
-// The worker threads a test started, the first and its replacements, and the ids and strings of
-// what they logged.
+// The real functions, set when a test replaces them.
+decltype(&::GetFileAttributesW) g_realAttributes = nullptr;
+decltype(&::WriteFile) g_realWriteFile = nullptr;
+
+DWORD WINAPI UnreachableAttributes(LPCWSTR path)
+{
+    if (g_armed &&
+        ::CompareStringOrdinal(path, -1, g_unreachable.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return g_realAttributes(path);
+}
+
+DWORD WINAPI FaultingUniversalName(LPCWSTR, DWORD, LPVOID, LPDWORD)
+{
+    if (FaultNow(Place::OwnersProvider)) {
+        Fault();
+    }
+    return ERROR_NOT_CONNECTED;
+}
+
+BOOL WINAPI FaultingWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written,
+                          LPOVERLAPPED position)
+{
+    if (count == kRepairRecordBytes && FaultNow(Place::RecordWrite)) {
+        Fault();
+    }
+    if (count == kRepairRecordBytes && g_diskFull) {
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return g_realWriteFile(file, bytes, count, written, position);
+}
+
+template <typename Proc>
+const void* AsDouble(Proc proc)
+{
+    return reinterpret_cast<const void*>(proc);
+}
+
+bool Impersonating()
+{
+    os::UniqueHandle token;
+    return ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+}
+
+HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), void* context)
+{
+    return reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, procedure, context, 0, nullptr));
+}
+
+// The worker threads a test started, the first and its replacements, what they logged, and
+// whether a failed worker still acted as another user when it asked for its replacement.
 struct Workers {
     explicit Workers(WorkerContext& context)
     {
@@ -54,17 +112,19 @@ struct Workers {
         });
         context.startReplacement = [this, &context] {
             const std::lock_guard hold(lock);
-            return threads.emplace_back(reinterpret_cast<HANDLE>(::_beginthreadex(
-                       nullptr, 0, WorkerThreadProc, &context, 0, nullptr))).valid();
+            impersonatingAtReplacement = impersonatingAtReplacement || Impersonating();
+            return threads.emplace_back(BeginThread(WorkerThreadProc, &context)).valid();
         };
     }
     ~Workers() { static_cast<void>(Ended()); }
-    // Whether the workers started so far, and those they started, ended within 5 s each.
+    // Whether the workers started so far, and those they started, ended within 5 s each; their
+    // handles are closed then.
     bool Ended()
     {
         for (std::size_t index = 0;; ++index) {
             std::unique_lock hold(lock);
             if (index == threads.size()) {
+                threads.clear();
                 return true;
             }
             const HANDLE thread = threads[index].get();
@@ -74,58 +134,176 @@ struct Workers {
             }
         }
     }
+    std::vector<DWORD> LoggedIds()
+    {
+        const std::lock_guard hold(lock);
+        std::vector<DWORD> ids;
+        for (const auto& entry : logged) {
+            ids.push_back(entry.first);
+        }
+        return ids;
+    }
 
     std::mutex lock;
     std::vector<os::UniqueHandle> threads;
     std::vector<std::pair<DWORD, std::vector<std::wstring>>> logged;
+    bool impersonatingAtReplacement = false;
 };
 
-TEST(WineWorker, AReplacementAfterAFaultReopensTheFileAndRecordsNothingTwice)
-{
+// Levels from the registry, loaded as the service loads them: the first victim's name 1, the
+// second's 2, any other program 0.
+class WineWorker : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_armed = g_faulted = g_diskFull = false;
+        SetNumber(kProcessListKey, L"vlm_victim.exe", 1);
+        SetNumber(kProcessListKey, L"vlm_victim_two.exe", 2);
+        ASSERT_TRUE(LoadSettings(settings, lists, systemLevel));
+        context.settings = [] { return GateSettings{100, 100, 300000}; };
+        context.levelOf = [this](std::wstring_view path) { return lists.ProcessLevel(path); };
+    }
+
+    std::size_t RecordsWritten() const { return FileSize(repairFile) / kRepairRecordBytes; }
+
     const RemoveSettingsAtTheEnd cleanup;
     TempFiles temp;
     const std::wstring configured = temp.Path(L"worker.dat");
-    g_repairFile = temp.Path(L"worker64.dat");
-    SetText(L"RepairPendingFile", configured);
-    g_realQuery = reinterpret_cast<QueryProc>(reinterpret_cast<void (*)()>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
-    const EntryPointPatch faulting("NtQuerySystemInformation",
-                                   reinterpret_cast<const void*>(&FaultingQuery));
+    const std::wstring repairFile = temp.Path(L"worker64.dat");
+    ServiceSettings settings;
+    ExclusionLists lists;
+    std::atomic<std::uint32_t> systemLevel{0};
     WorkerContext context;
-    context.settings = [] { return GateSettings{100, 100, 300000}; };
-    context.levelOf = [](std::wstring_view path) {
-        return path.ends_with(L"\\vlm_victim.exe") ? 1u : 0u;
+};
+
+struct FaultPlace {
+    const char* name;
+    Place place;
+};
+
+class WineWorkerFault : public WineWorker, public testing::WithParamInterface<FaultPlace> {};
+
+TEST_P(WineWorkerFault, ReleasesWhatTheRunHeldAndTheReplacementRecordsWhatItHadNot)
+{
+    g_place = GetParam().place;
+    SetText(L"RepairPendingFile", configured);
+    const ImportPatch provider("WNetGetUniversalNameW", AsDouble(&FaultingUniversalName));
+    const ImportPatch write("WriteFile", AsDouble(&FaultingWrite));
+    g_realWriteFile = write.Original<decltype(&::WriteFile)>();
+    const ImportPatch attributes("GetFileAttributesW", AsDouble(&UnreachableAttributes));
+    g_realAttributes = attributes.Original<decltype(&::GetFileAttributesW)>();
+    // A view of memory that is not there, read inside the lists' own lock.
+    const std::wstring_view nowhere(reinterpret_cast<const wchar_t*>(std::uintptr_t{16}), 8);
+    context.levelOf = [this, nowhere](std::wstring_view path) {
+        return lists.ProcessLevel(FaultNow(Place::LevelLookup) ? nowhere : path);
     };
+    std::atomic<int> reloads{0};
+    RegistryWatcherContext watching{{}, [&] {
+        static_cast<void>(LoadSettings(settings, lists, systemLevel));
+        ++reloads;
+    }};
     const os::UniqueHandle stop = CreateNamedEvent(kStopEventName);
     const VictimProcess victim;
     ASSERT_TRUE(victim.reported);
+    std::optional<VictimProcess> mapping;  // relocates the first library too
+    g_unreachable = Beside(L"vlm_victim_first.dll");
+    const DWORD handlesBefore = CountResourceHandles();
+    os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, &watching));
     Workers workers(context);
     ASSERT_TRUE(context.startReplacement());
 
+    ASSERT_TRUE(WaitUntil([this] { return RecordsWritten() == 1; }, kRecordWait));
+    g_armed = true;
+    mapping.emplace(L"map \"" + victim.path + L"\"");
     ASSERT_TRUE(WaitUntil([] { return g_faulted.load(); }, kRecordWait));
-    // Only a replacement that could open the file again records the mapping victim's first library.
-    const VictimProcess mapping(L"map \"" + victim.path + L"\"");
-    const bool recorded =
-        WaitUntil([] { return FileSize(g_repairFile) >= 2 * kRepairRecordBytes; }, kRecordWait);
+    // The watcher reloads after a change: the lists' lock was released.
+    SetNumber(kSettingsKey, L"MainLoopWait", 100);
+    EXPECT_TRUE(WaitUntil([&] { return reloads > 0; }, kRecordWait));
+    // Only a replacement that could open the file again records the mapping victim's library.
+    const bool recorded = WaitUntil([this] { return RecordsWritten() == 2; }, kRecordWait);
     std::this_thread::sleep_for(500ms);  // a few more cycles, which must add nothing
     ::SetEvent(stop.get());
     EXPECT_TRUE(workers.Ended());
+    EXPECT_EQ(::WaitForSingleObject(watcher.get(), 5000), WAIT_OBJECT_0);
+    watcher.reset();
+    mapping.reset();
+    EXPECT_EQ(CountResourceHandles(), handlesBefore);
+    EXPECT_FALSE(workers.impersonatingAtReplacement);
 
     ASSERT_TRUE(recorded);
     bool whole = false;
-    const std::vector<RepairRecord> records = ReadRecords(g_repairFile, whole);
+    const std::vector<RepairRecord> records = ReadRecords(repairFile, whole);
     EXPECT_TRUE(whole);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].componentPath, Beside(L"vlm_victim_second.dll"));
     EXPECT_EQ(records[0].loadBase, victim.second);
-    EXPECT_EQ(records[1].componentPath, Beside(L"vlm_victim_first.dll"));
-    EXPECT_EQ(records[1].processPath, victim.path);
+    EXPECT_EQ(records[1].componentPath, g_unreachable);
     ASSERT_EQ(workers.logged.size(), 1u);
     const auto& [id, strings] = workers.logged[0];
     EXPECT_EQ(id, kWorkerFailedEvent);
     ASSERT_EQ(strings.size(), 2u);
     EXPECT_EQ(strings[0].substr(0, 20), L"exception 0xC0000005");
+    EXPECT_EQ(strings[0].find(L"without unwinding"), std::wstring::npos) << strings[0];
     EXPECT_EQ(strings[1], L"1");  // seconds before the replacement began
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPlace, WineWorkerFault,
+    testing::Values(FaultPlace{"InsideTheExclusionListLock", Place::LevelLookup},
+                    FaultPlace{"WhileActingAsTheOwner", Place::OwnersProvider},
+                    FaultPlace{"InTheMiddleOfAnAppend", Place::RecordWrite}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WineWorker, EachTroubleOfTheRepairFileIsLoggedOnceWhenItBeginsAndSoIsItsEnd)
+{
+    Workers workers(context);
+    // Without the stop event the worker cannot run, and says so.
+    ASSERT_TRUE(context.startReplacement());
+    ASSERT_TRUE(workers.Ended());
+    ASSERT_EQ(workers.LoggedIds(), std::vector<DWORD>{kStopEventMissingEvent});
+    EXPECT_EQ(workers.logged[0].second[0], std::to_wstring(ERROR_FILE_NOT_FOUND));
+    workers.logged.clear();
+
+    const ImportPatch write("WriteFile", AsDouble(&FaultingWrite));
+    g_realWriteFile = write.Original<decltype(&::WriteFile)>();
+    const os::UniqueHandle stop = CreateNamedEvent(kStopEventName);
+    const VictimProcess mapping(L"map \"" + Beside(L"vlm_victim.exe") + L"\"");
+    ASSERT_TRUE(context.startReplacement());
+    const auto loggedWithin = [&workers](std::size_t count) {
+        const bool reached = WaitUntil([&] { return workers.LoggedIds().size() >= count; });
+        std::this_thread::sleep_for(500ms);  // several cycles, which must log nothing more
+        return reached;
+    };
+    // No setting; then a path whose folder does not exist.
+    EXPECT_TRUE(loggedWithin(1));
+    const std::wstring folder = temp.Path(L"folder");
+    SetText(L"RepairPendingFile", folder + L"\\pending.dat");
+    EXPECT_TRUE(loggedWithin(2));
+    // The folder appears on a full disk: the file opens, and both libraries fail to append.
+    g_diskFull = true;
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_TRUE(loggedWithin(4));
+    g_diskFull = false;
+    const VictimProcess two(L"", L"vlm_victim_two.exe");  // a record of its own process
+    EXPECT_TRUE(loggedWithin(5));
+    ::SetEvent(stop.get());
+    EXPECT_TRUE(workers.Ended());
+    ::DeleteFileW((folder + L"\\pending64.dat").c_str());
+    ::RemoveDirectoryW(folder.c_str());
+
+    const std::vector<DWORD> expected{kRepairFileNotConfiguredEvent, kRepairFileNotOpenedEvent,
+                                      kRepairFileWorksEvent, kRepairAppendFailedEvent,
+                                      kRepairFileWorksEvent};
+    ASSERT_EQ(workers.LoggedIds(), expected);
+    const std::wstring file = folder + L"\\pending64.dat";
+    EXPECT_EQ(workers.logged[0].second.size(), 0u);
+    const std::vector<std::wstring>& notOpened = workers.logged[1].second;
+    ASSERT_EQ(notOpened.size(), 3u);
+    EXPECT_EQ(notOpened[0] + L"|" + notOpened[1],
+              file + L"|" + std::to_wstring(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(notOpened[2].empty());
+    EXPECT_EQ(workers.logged[2].second, std::vector<std::wstring>{file});
+    EXPECT_EQ(workers.logged[3].second[1], std::to_wstring(ERROR_DISK_FULL));
 }
 
 }  // namespace
