@@ -355,6 +355,10 @@ unsigned WINAPI WorkerThreadProc(void* context)
         case GuardedEnd::Returned:
             break;
         case GuardedEnd::Faulted:
+            // Frames abandoned at a fault may have left the thread acting as a process's owner.
+            if (!fault.unwound) {
+                ::RevertToSelf();
+            }
             ReportFailedRun(worker.log, DescribeFault(fault));
             result = kRunFailed;
             break;
