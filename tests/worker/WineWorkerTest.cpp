@@ -8,7 +8,6 @@
 #include "worker/RegistryWatcher.h"
 #include "worker/Worker.h"
 
-#include "HandleCount.h"
 #include "ImportPatch.h"
 #include "RepairFileContents.h"
 #include "SettingsKey.h"
@@ -31,9 +30,9 @@ using namespace std::chrono_literals;
 
 constexpr auto kRecordWait = 20s;
 
-// Where a double faults, once the repair-pending file holds its first record: the level lookup
-// (inside the exclusion lists' lock), the owner's network provider (while the worker acts as the
-// owner of a process), the write of a record (in the middle of an append).
+// Where a double faults, once, after the repair-pending file holds its first record: the level
+// lookup (inside the exclusion lists' lock), the owner's network provider (while the worker acts
+// as the owner of a process), the write of a record (in the middle of an append).
 enum class Place { LevelLookup, OwnersProvider, RecordWrite };
 std::atomic<Place> g_place{Place::LevelLookup};
 std::atomic<bool> g_armed{false};
@@ -43,13 +42,14 @@ std::wstring g_unreachable;  // a path on a drive that only the process's owner 
 
 bool FaultNow(Place place) { return g_armed && g_place == place && !g_faulted.exchange(true); }
 
-void Fault()
+void FaultIf(bool now)
 {
     volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
+    if (now) {
+        *nowhere = 1;
+    }
 }
 
-// The real functions, set when a test replaces them.
 decltype(&::GetFileAttributesW) g_realAttributes = nullptr;
 decltype(&::WriteFile) g_realWriteFile = nullptr;
 
@@ -65,19 +65,16 @@ DWORD WINAPI UnreachableAttributes(LPCWSTR path)
 
 DWORD WINAPI FaultingUniversalName(LPCWSTR, DWORD, LPVOID, LPDWORD)
 {
-    if (FaultNow(Place::OwnersProvider)) {
-        Fault();
-    }
+    FaultIf(FaultNow(Place::OwnersProvider));
     return ERROR_NOT_CONNECTED;
 }
 
 BOOL WINAPI FaultingWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written,
                           LPOVERLAPPED position)
 {
-    if (count == kRepairRecordBytes && FaultNow(Place::RecordWrite)) {
-        Fault();
-    }
-    if (count == kRepairRecordBytes && g_diskFull) {
+    const bool record = count == kRepairRecordBytes;
+    FaultIf(record && FaultNow(Place::RecordWrite));
+    if (record && g_diskFull) {
         ::SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
@@ -90,10 +87,26 @@ const void* AsDouble(Proc proc)
     return reinterpret_cast<const void*>(proc);
 }
 
-bool Impersonating()
+// The handles of the kinds a run could leave open: to processes, tokens, files, file mappings and
+// registry keys. Others come and go with the runtime's first uses (a thread handle for the
+// threading library, a semaphore for a contended lock, the debug output's mutex).
+DWORD CountResourceHandles()
 {
-    os::UniqueHandle token;
-    return ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+    constexpr ULONG_PTR kHandleStep = 4;
+    constexpr ULONG_PTR kLargestHandle = 0x4000;
+    DWORD count = 0;
+    for (ULONG_PTR value = kHandleStep; value <= kLargestHandle; value += kHandleStep) {
+        alignas(PUBLIC_OBJECT_TYPE_INFORMATION) unsigned char type[1024] = {};
+        if (::NtQueryObject(reinterpret_cast<HANDLE>(value), ObjectTypeInformation, type,
+                            sizeof type, nullptr) == 0) {
+            const UNICODE_STRING& name =
+                reinterpret_cast<PUBLIC_OBJECT_TYPE_INFORMATION*>(type)->TypeName;
+            const std::wstring kind(name.Buffer, name.Length / sizeof(wchar_t));
+            count += kind == L"Process" || kind == L"Token" || kind == L"File" ||
+                     kind == L"Section" || kind == L"Key";
+        }
+    }
+    return count;
 }
 
 HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), void* context)
@@ -101,25 +114,38 @@ HANDLE BeginThread(unsigned(WINAPI* procedure)(void*), void* context)
     return reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, procedure, context, 0, nullptr));
 }
 
-// The worker threads a test started, the first and its replacements, what they logged, and
-// whether a failed worker still acted as another user when it asked for its replacement.
-struct Workers {
-    explicit Workers(WorkerContext& context)
+// Levels from the registry, loaded as the service loads them: the first victim's name 1, the
+// second's 2, any other program 0. The workers a test starts, the first and its replacements,
+// write what they log here, and whether a failed worker still acted as another user when it
+// asked for its replacement.
+class WineWorker : public testing::Test {
+protected:
+    void SetUp() override
     {
+        g_armed = g_faulted = g_diskFull = false;
+        SetNumber(kProcessListKey, L"vlm_victim.exe", 1);
+        SetNumber(kProcessListKey, L"vlm_victim_two.exe", 2);
+        ASSERT_TRUE(LoadSettings(settings, lists, systemLevel));
+        context.settings = [] { return GateSettings{100, 100, 300000}; };
+        context.levelOf = [this](std::wstring_view path) { return lists.ProcessLevel(path); };
         context.log = EventLog([this](WORD, DWORD id, std::span<const wchar_t* const> strings) {
             const std::lock_guard hold(lock);
-            logged.emplace_back(id, std::vector<std::wstring>(strings.begin(), strings.end()));
+            ids.push_back(id);
+            logged.emplace_back(strings.begin(), strings.end());
         });
-        context.startReplacement = [this, &context] {
+        context.startReplacement = [this] {
             const std::lock_guard hold(lock);
-            impersonatingAtReplacement = impersonatingAtReplacement || Impersonating();
+            os::UniqueHandle token;
+            impersonatingAtReplacement |= ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY,
+                                                            TRUE, token.put()) != FALSE;
             return threads.emplace_back(BeginThread(WorkerThreadProc, &context)).valid();
         };
     }
-    ~Workers() { static_cast<void>(Ended()); }
+    void TearDown() override { static_cast<void>(WorkersEnded()); }
+
     // Whether the workers started so far, and those they started, ended within 5 s each; their
     // handles are closed then.
-    bool Ended()
+    bool WorkersEnded()
     {
         for (std::size_t index = 0;; ++index) {
             std::unique_lock hold(lock);
@@ -134,36 +160,11 @@ struct Workers {
             }
         }
     }
-    std::vector<DWORD> LoggedIds()
+    std::size_t Logged()
     {
         const std::lock_guard hold(lock);
-        std::vector<DWORD> ids;
-        for (const auto& entry : logged) {
-            ids.push_back(entry.first);
-        }
-        return ids;
+        return ids.size();
     }
-
-    std::mutex lock;
-    std::vector<os::UniqueHandle> threads;
-    std::vector<std::pair<DWORD, std::vector<std::wstring>>> logged;
-    bool impersonatingAtReplacement = false;
-};
-
-// Levels from the registry, loaded as the service loads them: the first victim's name 1, the
-// second's 2, any other program 0.
-class WineWorker : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        g_armed = g_faulted = g_diskFull = false;
-        SetNumber(kProcessListKey, L"vlm_victim.exe", 1);
-        SetNumber(kProcessListKey, L"vlm_victim_two.exe", 2);
-        ASSERT_TRUE(LoadSettings(settings, lists, systemLevel));
-        context.settings = [] { return GateSettings{100, 100, 300000}; };
-        context.levelOf = [this](std::wstring_view path) { return lists.ProcessLevel(path); };
-    }
-
     std::size_t RecordsWritten() const { return FileSize(repairFile) / kRepairRecordBytes; }
 
     const RemoveSettingsAtTheEnd cleanup;
@@ -174,18 +175,18 @@ protected:
     ExclusionLists lists;
     std::atomic<std::uint32_t> systemLevel{0};
     WorkerContext context;
+    std::mutex lock;
+    std::vector<os::UniqueHandle> threads;
+    std::vector<DWORD> ids;                         // of what was logged, in order
+    std::vector<std::vector<std::wstring>> logged;  // the strings of each entry
+    bool impersonatingAtReplacement = false;
 };
 
-struct FaultPlace {
-    const char* name;
-    Place place;
-};
-
-class WineWorkerFault : public WineWorker, public testing::WithParamInterface<FaultPlace> {};
+class WineWorkerFault : public WineWorker, public testing::WithParamInterface<Place> {};
 
 TEST_P(WineWorkerFault, ReleasesWhatTheRunHeldAndTheReplacementRecordsWhatItHadNot)
 {
-    g_place = GetParam().place;
+    g_place = GetParam();
     SetText(L"RepairPendingFile", configured);
     const ImportPatch provider("WNetGetUniversalNameW", AsDouble(&FaultingUniversalName));
     const ImportPatch write("WriteFile", AsDouble(&FaultingWrite));
@@ -209,7 +210,6 @@ TEST_P(WineWorkerFault, ReleasesWhatTheRunHeldAndTheReplacementRecordsWhatItHadN
     g_unreachable = Beside(L"vlm_victim_first.dll");
     const DWORD handlesBefore = CountResourceHandles();
     os::UniqueHandle watcher(BeginThread(RegistryWatchThreadProc, &watching));
-    Workers workers(context);
     ASSERT_TRUE(context.startReplacement());
 
     ASSERT_TRUE(WaitUntil([this] { return RecordsWritten() == 1; }, kRecordWait));
@@ -223,54 +223,48 @@ TEST_P(WineWorkerFault, ReleasesWhatTheRunHeldAndTheReplacementRecordsWhatItHadN
     const bool recorded = WaitUntil([this] { return RecordsWritten() == 2; }, kRecordWait);
     std::this_thread::sleep_for(500ms);  // a few more cycles, which must add nothing
     ::SetEvent(stop.get());
-    EXPECT_TRUE(workers.Ended());
+    EXPECT_TRUE(WorkersEnded());
     EXPECT_EQ(::WaitForSingleObject(watcher.get(), 5000), WAIT_OBJECT_0);
     watcher.reset();
     mapping.reset();
     EXPECT_EQ(CountResourceHandles(), handlesBefore);
-    EXPECT_FALSE(workers.impersonatingAtReplacement);
+    EXPECT_FALSE(impersonatingAtReplacement);
 
     ASSERT_TRUE(recorded);
     bool whole = false;
     const std::vector<RepairRecord> records = ReadRecords(repairFile, whole);
     EXPECT_TRUE(whole);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].componentPath, Beside(L"vlm_victim_second.dll"));
-    EXPECT_EQ(records[0].loadBase, victim.second);
-    EXPECT_EQ(records[1].componentPath, g_unreachable);
-    ASSERT_EQ(workers.logged.size(), 1u);
-    const auto& [id, strings] = workers.logged[0];
-    EXPECT_EQ(id, kWorkerFailedEvent);
-    ASSERT_EQ(strings.size(), 2u);
-    EXPECT_EQ(strings[0].substr(0, 20), L"exception 0xC0000005");
-    EXPECT_EQ(strings[0].find(L"without unwinding"), std::wstring::npos) << strings[0];
-    EXPECT_EQ(strings[1], L"1");  // seconds before the replacement began
+    EXPECT_EQ(records[0].componentPath + L"|" + records[1].componentPath,
+              Beside(L"vlm_victim_second.dll") + L"|" + g_unreachable);
+    // Unwound, not abandoned; the replacement began a second later.
+    ASSERT_EQ(ids, std::vector<DWORD>{kWorkerFailedEvent});
+    ASSERT_EQ(logged[0].size(), 2u);
+    EXPECT_EQ(logged[0][0].substr(0, 20) + L"|" + logged[0][1], L"exception 0xC0000005|1");
+    EXPECT_EQ(logged[0][0].find(L"without unwinding"), std::wstring::npos) << logged[0][0];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachPlace, WineWorkerFault,
-    testing::Values(FaultPlace{"InsideTheExclusionListLock", Place::LevelLookup},
-                    FaultPlace{"WhileActingAsTheOwner", Place::OwnersProvider},
-                    FaultPlace{"InTheMiddleOfAnAppend", Place::RecordWrite}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EachPlace, WineWorkerFault,
+                         testing::Values(Place::LevelLookup, Place::OwnersProvider,
+                                         Place::RecordWrite));
 
 TEST_F(WineWorker, EachTroubleOfTheRepairFileIsLoggedOnceWhenItBeginsAndSoIsItsEnd)
 {
-    Workers workers(context);
     // Without the stop event the worker cannot run, and says so.
     ASSERT_TRUE(context.startReplacement());
-    ASSERT_TRUE(workers.Ended());
-    ASSERT_EQ(workers.LoggedIds(), std::vector<DWORD>{kStopEventMissingEvent});
-    EXPECT_EQ(workers.logged[0].second[0], std::to_wstring(ERROR_FILE_NOT_FOUND));
-    workers.logged.clear();
+    ASSERT_TRUE(WorkersEnded());
+    ASSERT_EQ(ids, std::vector<DWORD>{kStopEventMissingEvent});
+    EXPECT_EQ(logged[0][0], std::to_wstring(ERROR_FILE_NOT_FOUND));
+    ids.clear();
+    logged.clear();
 
     const ImportPatch write("WriteFile", AsDouble(&FaultingWrite));
     g_realWriteFile = write.Original<decltype(&::WriteFile)>();
     const os::UniqueHandle stop = CreateNamedEvent(kStopEventName);
     const VictimProcess mapping(L"map \"" + Beside(L"vlm_victim.exe") + L"\"");
     ASSERT_TRUE(context.startReplacement());
-    const auto loggedWithin = [&workers](std::size_t count) {
-        const bool reached = WaitUntil([&] { return workers.LoggedIds().size() >= count; });
+    const auto loggedWithin = [this](std::size_t count) {
+        const bool reached = WaitUntil([&] { return Logged() >= count; });
         std::this_thread::sleep_for(500ms);  // several cycles, which must log nothing more
         return reached;
     };
@@ -287,23 +281,21 @@ TEST_F(WineWorker, EachTroubleOfTheRepairFileIsLoggedOnceWhenItBeginsAndSoIsItsE
     const VictimProcess two(L"", L"vlm_victim_two.exe");  // a record of its own process
     EXPECT_TRUE(loggedWithin(5));
     ::SetEvent(stop.get());
-    EXPECT_TRUE(workers.Ended());
-    ::DeleteFileW((folder + L"\\pending64.dat").c_str());
+    EXPECT_TRUE(WorkersEnded());
+    const std::wstring file = folder + L"\\pending64.dat";
+    ::DeleteFileW(file.c_str());
     ::RemoveDirectoryW(folder.c_str());
 
     const std::vector<DWORD> expected{kRepairFileNotConfiguredEvent, kRepairFileNotOpenedEvent,
                                       kRepairFileWorksEvent, kRepairAppendFailedEvent,
                                       kRepairFileWorksEvent};
-    ASSERT_EQ(workers.LoggedIds(), expected);
-    const std::wstring file = folder + L"\\pending64.dat";
-    EXPECT_EQ(workers.logged[0].second.size(), 0u);
-    const std::vector<std::wstring>& notOpened = workers.logged[1].second;
-    ASSERT_EQ(notOpened.size(), 3u);
-    EXPECT_EQ(notOpened[0] + L"|" + notOpened[1],
-              file + L"|" + std::to_wstring(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(notOpened[2].empty());
-    EXPECT_EQ(workers.logged[2].second, std::vector<std::wstring>{file});
-    EXPECT_EQ(workers.logged[3].second[1], std::to_wstring(ERROR_DISK_FULL));
+    ASSERT_EQ(ids, expected);
+    // The path, the error and the system's text for it; none for a missing setting.
+    EXPECT_TRUE(logged[0].empty());
+    ASSERT_EQ(logged[1].size(), 3u);
+    EXPECT_EQ(logged[1][0] + L"|" + logged[1][1] + L"|" + logged[3][1] + L"|" + logged[4][0],
+              file + L"|3|112|" + file);  // path not found, disk full
+    EXPECT_FALSE(logged[1][2].empty());
 }
 
 }  // namespace
