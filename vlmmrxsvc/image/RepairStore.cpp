@@ -47,35 +47,43 @@ HANDLE OpenRepairFile(RepairStore& store, const std::wstring& path)
     store.fileEnd = static_cast<std::uint64_t>(size.QuadPart);
     store.nextRecord = NextRecordOffset(store.fileEnd);
     store.fileHandle = std::move(file);
+    store.path = path;
     return store.fileHandle.get();
 }
 
-bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::uint64_t loadBase,
-                        std::uint64_t preferredBase, const wchar_t* componentPath,
-                        const wchar_t* processPath, const wchar_t* occupantPath)
+AppendResult AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage,
+                                std::uint64_t loadBase, std::uint64_t preferredBase,
+                                const wchar_t* componentPath, const wchar_t* processPath,
+                                const wchar_t* occupantPath)
 {
     DriveView drives;
     const wchar_t* occupant =
         occupantPath != nullptr && FileExists(drives, occupantPath) ? occupantPath
                                                                     : kUnknownOccupant;
     if (!EncodeRepairRecord(pagefileUsage, loadBase, preferredBase, componentPath, processPath,
-                            occupant, store.buffer) ||
-        !store.IsOpen()) {
-        return false;
+                            occupant, store.buffer)) {
+        return AppendResult::TextTooLong;
+    }
+    if (!store.IsOpen()) {
+        return AppendResult::NoFile;
     }
     try {
         // The rest of a torn record, then the new one, in one write from the end of the file.
         std::vector<std::uint8_t> bytes(store.nextRecord - store.fileEnd, kTornRecordFill);
         bytes.insert(bytes.end(), store.buffer.begin(), store.buffer.end());
         if (!WriteFileAt(store.fileHandle.get(), store.fileEnd, bytes)) {
-            return false;
+            // A write that reports success but wrote less ran out of room on the disk.
+            const DWORD error = ::GetLastError();
+            store.writeError = error != ERROR_SUCCESS ? error : ERROR_HANDLE_DISK_FULL;
+            return AppendResult::WriteFailed;
         }
     } catch (const std::bad_alloc&) {
-        return false;
+        store.writeError = ERROR_NOT_ENOUGH_MEMORY;
+        return AppendResult::WriteFailed;
     }
     store.nextRecord += kRepairRecordBytes;
     store.fileEnd = store.nextRecord;
-    return true;
+    return AppendResult::Appended;
 }
 
 int LoadRepairRecords(RepairStore& store, KnownComponents& known)

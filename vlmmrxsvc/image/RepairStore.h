@@ -22,6 +22,8 @@ public:
 
     RepairRecordBytes buffer{};  // the record being appended
     os::UniqueFile fileHandle;   // the open repair-pending file; empty while not open
+    std::wstring path;           // the open file's path; empty while not open
+    DWORD writeError = ERROR_SUCCESS;  // the system's error of the last write that failed
     // The file's end as this store knows it (others may only read the file), and where the next
     // record goes. They differ only while the file ends inside a record.
     std::uint64_t fileEnd = 0;
@@ -34,18 +36,25 @@ public:
 // be opened), with the system's last error.
 HANDLE OpenRepairFile(RepairStore& store, const std::wstring& path);
 
+// How an append ended.
+enum class AppendResult {
+    Appended,
+    TextTooLong,  // a text has more than 260 characters: nothing written
+    NoFile,       // the store has no file: nothing written
+    WriteFailed,  // the write failed, with the system's error in the store's `writeError`
+};
+
 // Appends one record, written in one piece at the next record boundary; a file that ended inside
 // a record first gets the rest of that record filled with 0xFF bytes (never a byte that was in the
 // file changes, and the torn record's texts are left without terminators, so no reader takes it
 // for whole). An occupant path that names no existing file is written as "?": the service looks
 // only on a drive it sees as local; a share's path is written as it is, and one that the open
-// gate refuses (ClassifyForOpening) as "?". False, with nothing written, when a text has more
-// than 260 characters or the store has no file; false also when the write fails, in which case
-// the next record is written at the same boundary over whatever part of this one reached the
-// file.
-bool AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage, std::uint64_t loadBase,
-                        std::uint64_t preferredBase, const wchar_t* componentPath,
-                        const wchar_t* processPath, const wchar_t* occupantPath);
+// gate refuses (ClassifyForOpening) as "?". After a failed write the next record is written at
+// the same boundary over whatever part of this one reached the file.
+AppendResult AppendRepairRecord(RepairStore& store, std::uint64_t pagefileUsage,
+                                std::uint64_t loadBase, std::uint64_t preferredBase,
+                                const wchar_t* componentPath, const wchar_t* processPath,
+                                const wchar_t* occupantPath);
 
 // Reads every whole record of the store's file from its start and adds those that pass the
 // loading rules (KnownComponents::Load) to `known`, a file's existence asked as for an occupant

@@ -243,8 +243,16 @@ std::wstring UpperCased(std::wstring_view text)
 
 std::wstring_view FileNamePart(std::wstring_view path)
 {
-    const auto separator = path.find_last_of(L"\\/:");
-    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+    // Scanned here rather than by the library's find_last_of, which reads the text where no
+    // exception may leave: a fault reading a damaged view is then thrown from this frame and
+    // unwinds its callers, the exclusion lists' lock among them (worker/FaultGuard.h).
+    const wchar_t* const text = path.data();
+    std::size_t start = path.size();
+    while (start > 0 && text[start - 1] != L'\\' && text[start - 1] != L'/' &&
+           text[start - 1] != L':') {
+        --start;
+    }
+    return path.substr(start);
 }
 
 PathParts SplitPath(std::wstring_view path)

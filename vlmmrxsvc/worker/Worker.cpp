@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -19,7 +20,8 @@ constexpr DWORD kRepairEventSignalled = WAIT_OBJECT_0;
 constexpr DWORD kStopDuringRepairWait = WAIT_OBJECT_0 + 1;
 constexpr std::uint32_t kRecordProcessImage = 2;  // the level bit that asks for a process record
 constexpr DWORD kMsPerSecond = 1000;
-constexpr std::size_t kFaultTextCapacity = 64;
+constexpr std::size_t kFaultTextCapacity = 96;
+constexpr DWORD kErrorTextCapacity = 512;
 
 // Failed runs since the last run that completed a cycle; paces the replacements.
 std::atomic<unsigned> g_consecutiveFailures{0};
@@ -56,12 +58,88 @@ bool WaitForRepairEvent(const EventLog& log, HANDLE stopEvent)
     return result != kStopDuringRepairWait;
 }
 
+// The system's text for `error`, without the line break that ends it; empty when it has none.
+std::wstring SystemErrorText(DWORD error)
+{
+    wchar_t text[kErrorTextCapacity] = {};
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, kErrorTextCapacity, nullptr);
+    std::wstring message(text, std::min<DWORD>(length, kErrorTextCapacity));
+    while (!message.empty() && std::iswspace(message.back()) != 0) {
+        message.pop_back();
+    }
+    return message;
+}
+
+// Writes what the worker saw of the repair-pending file to the log when it is news: a trouble
+// that begins, or the end of one.
+void ReportRepairFile(const WorkerContext& context, RepairFileEvent event,
+                      const std::wstring& path, DWORD error = ERROR_SUCCESS)
+{
+    if (!context.repairFileHealth.IsNews(event, path, error)) {
+        return;
+    }
+    const std::wstring code = std::to_wstring(error);
+    const std::wstring text = SystemErrorText(error);
+    switch (event) {
+    case RepairFileEvent::NotConfigured:
+        context.log.Write(EVENTLOG_ERROR_TYPE, kRepairFileNotConfiguredEvent, {});
+        break;
+    case RepairFileEvent::NotOpened:
+        context.log.Write(EVENTLOG_ERROR_TYPE, kRepairFileNotOpenedEvent,
+                          {path.c_str(), code.c_str(), text.c_str()});
+        break;
+    case RepairFileEvent::AppendFailed:
+        context.log.Write(EVENTLOG_ERROR_TYPE, kRepairAppendFailedEvent,
+                          {path.c_str(), code.c_str(), text.c_str()});
+        break;
+    case RepairFileEvent::Opened:
+    case RepairFileEvent::Appended:
+        // Only errors reach the log: the end of a trouble is written as one, so that it shows.
+        context.log.Write(EVENTLOG_ERROR_TYPE, kRepairFileWorksEvent, {path.c_str()});
+        break;
+    }
+}
+
 // Opens the repair-pending file if the store has none yet, and loads what it holds, so that a
 // file configured while the service runs is loaded before anything is appended to it.
-void OpenAndLoadRepairFile(WorkerState& state)
+void OpenAndLoadRepairFile(const WorkerContext& context, WorkerState& state)
 {
-    if (!state.store.IsOpen() && OpenRepairFile(state.store, ConfiguredRepairFile()) != nullptr) {
-        static_cast<void>(LoadRepairRecords(state.store, state.known));
+    if (state.store.IsOpen()) {
+        return;
+    }
+    const std::wstring path = ConfiguredRepairFile();
+    if (path.empty()) {
+        ReportRepairFile(context, RepairFileEvent::NotConfigured, path);
+        return;
+    }
+    if (OpenRepairFile(state.store, path) == nullptr) {
+        ReportRepairFile(context, RepairFileEvent::NotOpened, path, ::GetLastError());
+        return;
+    }
+    ReportRepairFile(context, RepairFileEvent::Opened, path);
+    static_cast<void>(LoadRepairRecords(state.store, state.known));
+}
+
+// Appends one record; a failed write, and the first success after failures, go to the log.
+void Append(const WorkerContext& context, WorkerState& state, std::uint64_t pagefileUsage,
+            std::uint64_t loadBase, std::uint64_t preferredBase, const std::wstring& componentPath,
+            const std::wstring& processPath, const std::wstring& occupantPath)
+{
+    RepairStore& store = state.store;
+    switch (AppendRepairRecord(store, pagefileUsage, loadBase, preferredBase,
+                               componentPath.c_str(), processPath.c_str(),
+                               occupantPath.c_str())) {
+    case AppendResult::Appended:
+        ReportRepairFile(context, RepairFileEvent::Appended, store.path);
+        break;
+    case AppendResult::WriteFailed:
+        ReportRepairFile(context, RepairFileEvent::AppendFailed, store.path, store.writeError);
+        break;
+    case AppendResult::TextTooLong:
+    case AppendResult::NoFile:
+        break;  // no trouble of the file's: a path too long to record, or no file yet
     }
 }
 
@@ -73,7 +151,8 @@ Visit StopSeen(os::UniqueHandle& stopEvent)
 }
 
 // One relocated component: recorded unless a component of that path is known already.
-void RecordComponent(WorkerState& state, CModuleOpt& module, const std::wstring& processPath)
+void RecordComponent(const WorkerContext& context, WorkerState& state, CModuleOpt& module,
+                     const std::wstring& processPath)
 {
     const std::wstring componentPath = module.GetPath();
     if (state.known.IsKnownComponent(componentPath)) {
@@ -85,20 +164,19 @@ void RecordComponent(WorkerState& state, CModuleOpt& module, const std::wstring&
     // Remembered whether or not the record reaches the file: the file's own state is what the
     // next run starts from.
     static_cast<void>(state.known.AddComponent(processPath, componentPath, module.loadBase));
-    static_cast<void>(AppendRepairRecord(state.store, pagefileUsage, module.loadBase,
-                                         module.preferredBase, componentPath.c_str(),
-                                         processPath.c_str(), occupant.c_str()));
+    Append(context, state, pagefileUsage, module.loadBase, module.preferredBase, componentPath,
+           processPath, occupant);
 }
 
 // The process's own image, once per path as the process names it (compared exactly).
-void RecordProcess(WorkerState& state, const std::wstring& processPath)
+void RecordProcess(const WorkerContext& context, WorkerState& state,
+                   const std::wstring& processPath)
 {
     if (state.known.HasKey(processPath)) {
         return;
     }
-    static_cast<void>(AppendRepairRecord(state.store, kProcessRecordMark, kProcessRecordMark,
-                                         kProcessRecordMark, processPath.c_str(),
-                                         processPath.c_str(), processPath.c_str()));
+    Append(context, state, kProcessRecordMark, kProcessRecordMark, kProcessRecordMark, processPath,
+           processPath, processPath);
     static_cast<void>(state.known.AddProcess(processPath));
 }
 
@@ -131,10 +209,10 @@ Visit VisitProcess(const WorkerContext& context, os::UniqueHandle& stopEvent, Wo
         return Visit::Done;
     }
     for (CModuleOpt* module : modules) {
-        RecordComponent(state, *module, processPath);
+        RecordComponent(context, state, *module, processPath);
     }
     if ((level & kRecordProcessImage) != 0) {
-        RecordProcess(state, processPath);
+        RecordProcess(context, state, processPath);
     }
     return Visit::Done;
 }
@@ -176,7 +254,7 @@ int RunCycles(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerS
             stopEvent.reset();
             return kRunEnded;
         }
-        OpenAndLoadRepairFile(state);
+        OpenAndLoadRepairFile(context, state);
         // Without a file nothing could be recorded; nothing is visited either, so that nothing
         // counts as known that the file does not hold once it is configured.
         if (!state.store.IsOpen()) {
@@ -197,11 +275,14 @@ int RunCycles(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerS
     }
 }
 
+// The code and address of the fault; a fault whose frames could not be unwound (so that what
+// they held stays held) says so.
 std::wstring DescribeFault(const MachineFault& fault)
 {
     wchar_t text[kFaultTextCapacity] = {};
-    std::swprintf(text, kFaultTextCapacity, L"exception 0x%08lX at %p",
-                  static_cast<unsigned long>(fault.code), fault.address);
+    std::swprintf(text, kFaultTextCapacity, L"exception 0x%08lX at %p%ls",
+                  static_cast<unsigned long>(fault.code), fault.address,
+                  fault.unwound ? L"" : L" without unwinding");
     return text;
 }
 
@@ -219,16 +300,10 @@ struct GuardedRun {
     WorkerState* state;
 };
 
-// The run as the fault guard calls it: a C++ exception that escapes the run ends here, inside the
-// guard, so that only machine faults reach the guard's frame.
 int RunWithinGuard(void* context)
 {
     const auto& run = *static_cast<GuardedRun*>(context);
-    try {
-        return RunWorker(*run.context, *run.stopEvent, *run.state);
-    } catch (...) {
-        return kRunFailed;
-    }
+    return RunWorker(*run.context, *run.stopEvent, *run.state);
 }
 
 }  // namespace
@@ -236,8 +311,14 @@ int RunWithinGuard(void* context)
 int RunWorker(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerState& state)
 {
     stopEvent = OpenStopEvent();
-    // Without the stop event the run could not be stopped, only terminated: it ends at once.
+    // Without the stop event the run could not be stopped, only terminated: it ends at once, and
+    // says so, since the service then runs on recording nothing.
     if (!stopEvent) {
+        const DWORD error = ::GetLastError();
+        const std::wstring code = std::to_wstring(error);
+        const std::wstring text = SystemErrorText(error);
+        context.log.Write(EVENTLOG_ERROR_TYPE, kStopEventMissingEvent,
+                          {code.c_str(), text.c_str()});
         return kRunEnded;
     }
     EnableWorkerPrivileges();
@@ -245,7 +326,7 @@ int RunWorker(const WorkerContext& context, os::UniqueHandle& stopEvent, WorkerS
         stopEvent.reset();
         return kRunEnded;
     }
-    OpenAndLoadRepairFile(state);
+    OpenAndLoadRepairFile(context, state);
     const SnapshotQuery query = SystemProcessQuery();
     if (!query) {
         return kRunEnded;
@@ -270,11 +351,21 @@ unsigned WINAPI WorkerThreadProc(void* context)
         WorkerState state;
         GuardedRun run{&worker, &stopEvent, &state};
         MachineFault fault;
-        if (!RunGuarded(RunWithinGuard, &run, result, fault)) {
+        switch (RunGuarded(RunWithinGuard, &run, result, fault)) {
+        case GuardedEnd::Returned:
+            break;
+        case GuardedEnd::Faulted:
+            // Frames abandoned at a fault may have left the thread acting as a process's owner.
+            if (!fault.unwound) {
+                ::RevertToSelf();
+            }
             ReportFailedRun(worker.log, DescribeFault(fault));
             result = kRunFailed;
-        } else if (result == kRunFailed) {
+            break;
+        case GuardedEnd::Threw:
             ReportFailedRun(worker.log, L"an unexpected exception");
+            result = kRunFailed;
+            break;
         }
         // The state goes here, closing the repair-pending file before a replacement starts.
     }
