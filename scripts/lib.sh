@@ -12,9 +12,7 @@ end_wine_run() {
     local pid prefix
     [ -n "${VLM_WINE_ROOT:-}" ] || return 0
     for prefix in "$VLM_WINE_ROOT"/*/; do
-        [ -d "$prefix" ] || continue
-        WINEPREFIX=${prefix%/} wineserver -k 2>/dev/null || true
-        remove_server_folder "${prefix%/}"
+        [ -d "$prefix" ] && end_prefix "${prefix%/}"
     done
     # Anything still running with a prefix of this run, by its environment, never by its name.
     for pid in $(grep -lz "^WINEPREFIX=$VLM_WINE_ROOT/" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
@@ -23,22 +21,16 @@ end_wine_run() {
     rm -rf "$VLM_WINE_ROOT"
 }
 
-# Ends every process that runs with WINEPREFIX=$1. Matching on the environment, never on a name,
-# leaves other runs' Wine processes alone.
-end_prefix_processes() {
-    local prefix=$1 pid
+# Ends every process of the prefix $1 and removes the server folder that Wine keeps for it,
+# /tmp/wine-XXXXXX/server-<device>-<inode>, which it leaves behind when the server ends (even
+# `wineserver -k` makes one when no server runs). The prefix itself stays. Processes are matched
+# by WINEPREFIX in their environment, never by name, which leaves other runs' Wine alone.
+end_prefix() {
+    local prefix=$1 pid folder
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     for pid in $(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
         kill -9 "$pid" 2>/dev/null || true
     done
-}
-
-# Wine keeps a server folder for each prefix, /tmp/wine-XXXXXX/server-<device>-<inode>, and
-# leaves it behind when the server ends (even `wineserver -k` makes one when no server runs):
-# remove it before the prefix.
-remove_server_folder() {
-    local prefix=$1 folder
-    [ -d "$prefix" ] || return 0
     for folder in /tmp/wine-*/"$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))"; do
         [ -d "$folder" ] || continue
         rm -rf "$folder"
